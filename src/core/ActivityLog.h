@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <mutex>
+
+// The one activity log every component writes through. Lines are formatted on the
+// calling thread and handed to the sink on the main thread, in the order they were
+// appended. Until a sink is installed (the log window does not exist yet) lines are dropped.
+class ActivityLog {
+public:
+    using Sink = std::function<void(const QString& line)>;
+
+    static ActivityLog& shared();
+
+    // Installs the receiver of formatted lines; an empty sink drops lines again.
+    void setSink(Sink sink);
+    bool hasSink() const;
+
+    // Callable from any thread.
+    void append(const QString& message);
+
+    // "[yyyy-MM-dd HH:mm:ss] " + message, with a line feed unless it already ends in one.
+    static QString formatLine(const QString& message, const QDateTime& localTime);
+
+private:
+    ActivityLog() = default;
+
+    mutable std::mutex mutex_;
+    Sink sink_;
+};
+
+// Shorthand for ActivityLog::shared().append(message).
+inline void appendLog(const QString& message)
+{
+    ActivityLog::shared().append(message);
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+// Which form the onboarding window takes.
+enum class OnboardingMode {
+    onboarding,
+    settings,
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+// PUBLIC CONTRACT: keep these signatures.
+
+#include "storage/ExportHistoryItem.h"
+
+#include <QList>
+#include <QObject>
+#include <QPair>
+
+#include <functional>
+
+class UserDefaults;
+class ConfigManager;
+
+// The persisted, observable history of exports, newest first. Used on the main thread.
+class ExportHistoryManager : public QObject {
+    Q_OBJECT
+
+public:
+    static ExportHistoryManager& shared();
+
+    ExportHistoryManager(UserDefaults& defaults, ConfigManager& config,
+        std::function<QDateTime()> clock = {});
+
+    QList<ExportHistoryItem> history() const { return history_; }
+
+    void add(const ExportHistoryItem& item);
+    QList<ExportHistoryItem> successfulExports() const;
+    QList<ExportHistoryItem> recentSuccessfulExports() const;
+    QList<QPair<QString, QList<ExportHistoryItem>>> getGroupedHistory() const;
+    QString resolvedPath(const QString& finalPath) const;
+    bool fileExists(const QString& finalPath) const;
+    void refreshFileExistence();
+    // Empties the list and removes the stored key.
+    void clear();
+    // Loads again from the store (tests).
+    void reload();
+
+Q_SIGNALS:
+    void historyChanged();
+
+private:
+    UserDefaults& defaults_;
+    ConfigManager& config_;
+    std::function<QDateTime()> clock_;
+    QList<ExportHistoryItem> history_;
+};
