@@ -1,0 +1,90 @@
+#pragma once
+
+// PUBLIC CONTRACT (used by MarkdownConverter): keep these signatures. The storage layout
+// behind them (arena, string storage) is HtmlDocument's own business.
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+class CssSelector;
+class HtmlDocument;
+
+class ParseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One node of the compact DOM built from gumbo's HTML5 tree: an element (tag name,
+// attributes, children) or a text node (its whole text). Nodes are owned by their document
+// and stay valid until it is destroyed, also after remove().
+class HtmlNode {
+public:
+    bool isElement() const;
+    bool isText() const;
+    HtmlNode* parent() const;
+
+    // Text nodes: the whole text, unchanged (whitespace kept). Empty for elements.
+    const QString& wholeText() const;
+
+    // Elements: lower-case tag name ("" for text nodes).
+    const QString& tagName() const;
+    bool hasAttr(const QString& name) const;
+    // The attribute's value, or "" when absent.
+    QString attr(const QString& name) const;
+    // The "class" attribute split at whitespace.
+    QStringList classNames() const;
+
+    // Child nodes in document order (elements and text nodes).
+    const std::vector<HtmlNode*>& childNodes() const;
+    std::vector<HtmlNode*> childElements() const;
+
+    // All descendant text, whitespace runs collapsed to one blank, a separating blank at
+    // "br" and block boundaries, trimmed.
+    QString text() const;
+
+    // Elements matching the selector in document order, this element included when it
+    // matches. The string forms parse the selector (throw SelectorError when malformed).
+    std::vector<HtmlNode*> select(const CssSelector& selector) const;
+    std::vector<HtmlNode*> select(const QString& selector) const;
+    HtmlNode* selectFirst(const CssSelector& selector) const;   // nullptr when none
+    HtmlNode* selectFirst(const QString& selector) const;
+
+    // Detaches this node from its parent; it and its subtree stay alive but are no longer
+    // part of the tree.
+    void remove();
+
+private:
+    friend class HtmlDocument;
+    HtmlNode() = default;
+    struct Data;
+    Data* data_ = nullptr;
+};
+
+// A parsed HTML page (HTML5 tree building with gumbo).
+class HtmlDocument {
+public:
+    // Throws ParseError when the text cannot be parsed.
+    static std::unique_ptr<HtmlDocument> parse(const QString& html);
+    static std::unique_ptr<HtmlDocument> parse(const QByteArray& utf8Html);
+    ~HtmlDocument();
+
+    // The root element ("html").
+    HtmlNode* documentElement() const;
+    HtmlNode* body() const;   // nullptr when there is none
+
+    std::vector<HtmlNode*> select(const CssSelector& selector) const;
+    std::vector<HtmlNode*> select(const QString& selector) const;
+    HtmlNode* selectFirst(const CssSelector& selector) const;
+    HtmlNode* selectFirst(const QString& selector) const;
+    // Removes every node of a selection from the tree.
+    static void remove(const std::vector<HtmlNode*>& nodes);
+
+private:
+    HtmlDocument();
+    struct Storage;
+    std::unique_ptr<Storage> storage_;
+};
