@@ -9,6 +9,7 @@
 #include <QPair>
 
 #include <functional>
+#include <mutex>
 
 class UserDefaults;
 class ConfigManager;
@@ -23,7 +24,8 @@ public:
     ExportHistoryManager(UserDefaults& defaults, ConfigManager& config,
         std::function<QDateTime()> clock = {});
 
-    QList<ExportHistoryItem> history() const { return history_; }
+    // Safe to call from any thread; the signal is delivered in the receiver's thread.
+    QList<ExportHistoryItem> history() const;
 
     void add(const ExportHistoryItem& item);
     QList<ExportHistoryItem> successfulExports() const;
@@ -41,8 +43,14 @@ Q_SIGNALS:
     void historyChanged();
 
 private:
+    void load();
+    void prune(QList<ExportHistoryItem>& items) const;
+    void save(const QList<ExportHistoryItem>& items);
+    QString resolve(const QString& finalPath) const;
+
     UserDefaults& defaults_;
     ConfigManager& config_;
     std::function<QDateTime()> clock_;
+    mutable std::mutex mutex_;
     QList<ExportHistoryItem> history_;
 };

@@ -5,11 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
 #include <mutex>
 #include <optional>
-
-class QSettings;
 
 // The user-defaults store: an INI file under $XDG_CONFIG_HOME/Mossbridge/Mossbridge.conf.
 // JSON values are kept as their UTF-8 text.
@@ -32,7 +29,13 @@ public:
     void setBool(const QString& key, bool value);
     void remove(const QString& key);
 
+    QString filePath() const;
+
 private:
+    void repoint(const QString& filePath);
+
     mutable std::mutex mutex_;
-    std::unique_ptr<QSettings> settings_;
+    // A QSettings is made per call: QSettings objects are reentrant but not thread-safe, and
+    // Qt shares the parsed file between them, so this stays cheap.
+    QString filePath_;
 };

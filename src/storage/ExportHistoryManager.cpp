@@ -1,0 +1,221 @@
+#include "storage/ExportHistoryManager.h"
+
+#include "core/ActivityLog.h"
+#include "storage/ConfigManager.h"
+#include "storage/UserDefaults.h"
+#include "storage/VaultManager.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+
+#include <cstdio>
+
+namespace {
+
+const QString kHistoryKey = QStringLiteral("MossbridgeExportHistory");
+constexpr qsizetype kRecentCount = 5;
+
+// Standard output and the activity log.
+void logLine(const QString& message)
+{
+    const QByteArray bytes = (message + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+    appendLog(message);
+}
+
+// A relative path that could not be placed in a vault says nothing about the current
+// directory, so it is never taken as found there.
+bool existsAt(const QString& resolved)
+{
+    return resolved.startsWith(QLatin1Char('/')) && QFileInfo::exists(resolved);
+}
+
+} // namespace
+
+ExportHistoryManager& ExportHistoryManager::shared()
+{
+    static ExportHistoryManager instance(UserDefaults::standard(), ConfigManager::shared());
+    return instance;
+}
+
+ExportHistoryManager::ExportHistoryManager(UserDefaults& defaults, ConfigManager& config,
+    std::function<QDateTime()> clock)
+    : defaults_(defaults)
+    , config_(config)
+    , clock_(clock ? std::move(clock) : [] { return QDateTime::currentDateTime(); })
+{
+    load();
+}
+
+QList<ExportHistoryItem> ExportHistoryManager::history() const
+{
+    std::lock_guard lock(mutex_);
+    return history_;
+}
+
+void ExportHistoryManager::load()
+{
+    QList<ExportHistoryItem> items;
+    if (const auto data = defaults_.data(kHistoryKey)) {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(*data, &error);
+        if (error.error == QJsonParseError::NoError && document.isArray()) {
+            for (const QJsonValue& value : document.array()) {
+                auto item = ExportHistoryItem::fromJson(value);
+                if (!item) {
+                    // One bad entry fails the whole list, as a plain decoder would.
+                    items.clear();
+                    break;
+                }
+                items.append(*item);
+            }
+        }
+    }
+    for (ExportHistoryItem& item : items) {
+        item.fileExists = existsAt(resolve(item.finalPath));
+    }
+    // Pruned in memory only; the store is written at the next change.
+    prune(items);
+    {
+        std::lock_guard lock(mutex_);
+        history_ = std::move(items);
+    }
+    Q_EMIT historyChanged();
+}
+
+void ExportHistoryManager::reload()
+{
+    load();
+}
+
+void ExportHistoryManager::prune(QList<ExportHistoryItem>& items) const
+{
+    const QDateTime cutoff = clock_().toLocalTime().addMonths(-3);
+    if (!cutoff.isValid()) {
+        return;  // no cutoff can be formed: keep everything
+    }
+    items.removeIf([&cutoff](const ExportHistoryItem& item) { return item.timestamp < cutoff; });
+}
+
+void ExportHistoryManager::save(const QList<ExportHistoryItem>& items)
+{
+    QJsonArray array;
+    for (const ExportHistoryItem& item : items) {
+        array.append(item.toJson());
+    }
+    defaults_.setData(kHistoryKey, QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+void ExportHistoryManager::add(const ExportHistoryItem& item)
+{
+    logLine(QStringLiteral("[ExportHistory] add finalPath=") + item.finalPath);
+    {
+        std::lock_guard lock(mutex_);
+        history_.removeIf([&item](const ExportHistoryItem& old) { return old.finalPath == item.finalPath; });
+        history_.prepend(item);
+        prune(history_);
+        save(history_);
+    }
+    Q_EMIT historyChanged();
+}
+
+QList<ExportHistoryItem> ExportHistoryManager::successfulExports() const
+{
+    QList<ExportHistoryItem> result;
+    for (const ExportHistoryItem& item : history()) {
+        if (item.success) {
+            result.append(item);
+        }
+    }
+    return result;
+}
+
+QList<ExportHistoryItem> ExportHistoryManager::recentSuccessfulExports() const
+{
+    return successfulExports().mid(0, kRecentCount);
+}
+
+QList<QPair<QString, QList<ExportHistoryItem>>> ExportHistoryManager::getGroupedHistory() const
+{
+    const QDate today = clock_().toLocalTime().date();
+    const QDate yesterday = today.addDays(-1);
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+
+    QList<QPair<QString, QList<ExportHistoryItem>>> groups;
+    for (const ExportHistoryItem& item : history()) {
+        const QDate day = item.timestamp.toLocalTime().date();
+        QString label;
+        if (day == today) {
+            label = QStringLiteral("Today");
+        } else if (day == yesterday) {
+            label = QStringLiteral("Yesterday");
+        } else {
+            label = english.toString(day, QStringLiteral("MMMM yyyy"));
+        }
+        if (!groups.isEmpty() && groups.last().first == label) {
+            groups.last().second.append(item);
+        } else {
+            groups.append({label, {item}});
+        }
+    }
+    return groups;
+}
+
+QString ExportHistoryManager::resolve(const QString& finalPath) const
+{
+    if (finalPath.startsWith(QLatin1Char('/'))) {
+        return finalPath;
+    }
+    if (const auto vault = VaultManager(config_).getVaultURL()) {
+        return *vault + QLatin1Char('/') + finalPath;
+    }
+    return finalPath;
+}
+
+QString ExportHistoryManager::resolvedPath(const QString& finalPath) const
+{
+    return resolve(finalPath);
+}
+
+bool ExportHistoryManager::fileExists(const QString& finalPath) const
+{
+    const QString resolved = resolve(finalPath);
+    const bool exists = existsAt(resolved);
+    logLine(QStringLiteral("[ExportHistory] fileExists path=") + finalPath + QStringLiteral(" resolved=")
+        + resolved + QStringLiteral(" exists=") + (exists ? QStringLiteral("true") : QStringLiteral("false")));
+    return exists;
+}
+
+void ExportHistoryManager::refreshFileExistence()
+{
+    QList<ExportHistoryItem> items = history();
+    for (ExportHistoryItem& item : items) {
+        item.fileExists = existsAt(resolve(item.finalPath));
+    }
+    {
+        std::lock_guard lock(mutex_);
+        // Only the flags change; entries added meanwhile keep theirs.
+        for (ExportHistoryItem& current : history_) {
+            for (const ExportHistoryItem& checked : items) {
+                if (checked.finalPath == current.finalPath) {
+                    current.fileExists = checked.fileExists;
+                    break;
+                }
+            }
+        }
+    }
+    Q_EMIT historyChanged();
+}
+
+void ExportHistoryManager::clear()
+{
+    {
+        std::lock_guard lock(mutex_);
+        history_.clear();
+        defaults_.remove(kHistoryKey);
+    }
+    Q_EMIT historyChanged();
+}

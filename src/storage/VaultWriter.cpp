@@ -1,0 +1,311 @@
+#include "storage/VaultWriter.h"
+
+#include "storage/ConfigManager.h"
+#include "storage/VaultManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+using Kind = VaultWriter::WriteError::Kind;
+
+const QString kDefaultDestination = QStringLiteral("Mossbridge Inbox");
+const QString kAssetsFolder = QStringLiteral("assets");
+
+// Gives up on finding a free name after this many tries rather than looping for ever.
+constexpr int kMaxNameAttempts = 100000;
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QByteArray nativePath(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+// Something (a file, a folder, a link even if dangling) is at `path`.
+bool somethingAt(const QString& path)
+{
+    struct stat info{};
+    return ::lstat(nativePath(path).constData(), &info) == 0;
+}
+
+// A single path component: not empty, not "." or "..", no separator, no NUL.
+bool isPlainName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+void requirePlainName(const QString& name, const QString& what)
+{
+    if (!isPlainName(name)) {
+        throw VaultWriter::WriteError(Kind::folderCreationFailed,
+            QStringLiteral("Refusing to write the %1 \"%2\": a file name must not be empty, "
+                           "\".\" or \"..\", nor contain \"/\".")
+                .arg(what, name));
+    }
+}
+
+// The destination's components with "." and empty ones dropped and ".." applied; nothing when
+// the folder is absolute or climbs out of the vault.
+std::optional<QStringList> destinationComponents(const QString& destination)
+{
+    if (destination.startsWith(QLatin1Char('/')) || destination.contains(QChar(0))) {
+        return std::nullopt;
+    }
+    QStringList components;
+    for (const QString& part : destination.split(QLatin1Char('/'))) {
+        if (part.isEmpty() || part == QLatin1String(".")) {
+            continue;
+        }
+        if (part == QLatin1String("..")) {
+            if (components.isEmpty()) {
+                return std::nullopt;
+            }
+            components.removeLast();
+            continue;
+        }
+        components.append(part);
+    }
+    return components;
+}
+
+bool isInside(const QString& canonicalPath, const QString& canonicalRoot)
+{
+    return canonicalPath == canonicalRoot
+        || canonicalPath.startsWith(canonicalRoot.endsWith(QLatin1Char('/'))
+                ? canonicalRoot
+                : canonicalRoot + QLatin1Char('/'));
+}
+
+// Creates the destination one folder at a time. A component that already exists must be a
+// folder that (after following any link) is still inside the vault, so a link planted in the
+// vault cannot lead the write elsewhere.
+QString makeDestination(const QString& vault, const QStringList& components, const QString& typed)
+{
+    const QString canonicalVault = QFileInfo(vault).canonicalFilePath();
+    if (canonicalVault.isEmpty()) {
+        throw VaultWriter::WriteError(Kind::folderCreationFailed,
+            QStringLiteral("The vault folder \"%1\" cannot be found.").arg(vault));
+    }
+    QString current = vault;
+    for (const QString& component : components) {
+        current += QLatin1Char('/') + component;
+        if (::mkdir(nativePath(current).constData(), 0777) == 0) {
+            continue;
+        }
+        const int error = errno;
+        if (error != EEXIST) {
+            throw VaultWriter::WriteError(Kind::folderCreationFailed,
+                QStringLiteral("Could not create the folder \"%1\": %2").arg(current, errnoText(error)));
+        }
+        const QFileInfo existing(current);
+        if (!existing.isDir()) {
+            throw VaultWriter::WriteError(Kind::folderCreationFailed,
+                QStringLiteral("Could not create the folder \"%1\": a file of that name exists.").arg(current));
+        }
+        if (!isInside(existing.canonicalFilePath(), canonicalVault)) {
+            throw VaultWriter::WriteError(Kind::folderCreationFailed,
+                QStringLiteral("The destination folder \"%1\" leads outside the vault.").arg(typed));
+        }
+    }
+    return current;
+}
+
+struct SplitName {
+    QString base;
+    QString extension;  // without the dot; empty when the name has none
+};
+
+SplitName splitName(const QString& filename)
+{
+    const qsizetype dot = filename.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0) {
+        return {filename, {}};
+    }
+    return {filename.left(dot), filename.mid(dot + 1)};
+}
+
+QString freeNoteName(const QString& folder, const QString& filename)
+{
+    if (!somethingAt(folder + QLatin1Char('/') + filename)) {
+        return filename;
+    }
+    const SplitName parts = splitName(filename);
+    for (int n = 2; n < kMaxNameAttempts; ++n) {
+        QString candidate = parts.base + QLatin1Char(' ') + QString::number(n);
+        if (!parts.extension.isEmpty()) {
+            candidate += QLatin1Char('.') + parts.extension;
+        }
+        if (!somethingAt(folder + QLatin1Char('/') + candidate)) {
+            return candidate;
+        }
+    }
+    throw VaultWriter::WriteError(Kind::fileWriteFailed,
+        QStringLiteral("No free name for \"%1\" in \"%2\".").arg(filename, folder));
+}
+
+// Creates the note's own folder under the first free name; mkdir fails on anything already
+// there, so an existing folder is never reused.
+QString createNoteFolder(const QString& parent, const QString& base)
+{
+    for (int n = 1; n < kMaxNameAttempts; ++n) {
+        const QString name = n == 1 ? base : base + QLatin1Char(' ') + QString::number(n);
+        const QString path = parent + QLatin1Char('/') + name;
+        if (::mkdir(nativePath(path).constData(), 0777) == 0) {
+            return name;
+        }
+        const int error = errno;
+        if (error != EEXIST) {
+            throw VaultWriter::WriteError(Kind::folderCreationFailed,
+                QStringLiteral("Could not create the folder \"%1\": %2").arg(path, errnoText(error)));
+        }
+    }
+    throw VaultWriter::WriteError(Kind::folderCreationFailed,
+        QStringLiteral("No free folder name for \"%1\" in \"%2\".").arg(base, parent));
+}
+
+void writeAsset(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    // NewOnly: the assets folder is fresh, so anything already there is not ours to replace.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size()
+        || !file.flush()) {
+        throw VaultWriter::WriteError(Kind::fileWriteFailed,
+            QStringLiteral("Could not write the file \"%1\": %2").arg(path, file.errorString()));
+    }
+    file.close();
+}
+
+// All or nothing: the note appears under its name only once it is complete.
+void writeNote(const QString& path, const QString& markdown)
+{
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    const QByteArray bytes = markdown.toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw VaultWriter::WriteError(Kind::fileWriteFailed,
+            QStringLiteral("Could not write the note \"%1\": %2").arg(path, reason));
+    }
+}
+
+// The folder must be readable, writable and searchable by this process. The superuser passes
+// access(2) whatever the mode says, so for it the owner's bits must grant all three as well:
+// a vault its owner made read-only is not written into behind their back.
+bool canUseVault(const QString& vault)
+{
+    const QByteArray path = nativePath(vault);
+    if (::access(path.constData(), R_OK | W_OK | X_OK) != 0) {
+        return false;
+    }
+    if (::geteuid() == 0) {
+        struct stat info{};
+        if (::stat(path.constData(), &info) != 0) {
+            return false;
+        }
+        constexpr mode_t ownerAll = S_IRUSR | S_IWUSR | S_IXUSR;
+        return (info.st_mode & ownerAll) == ownerAll;
+    }
+    return true;
+}
+
+} // namespace
+
+VaultWriter::WriteError::WriteError(Kind kind, const QString& text)
+    : std::runtime_error(text.toStdString())
+    , kind_(kind)
+{
+}
+
+VaultWriter::VaultWriter()
+    : config_(ConfigManager::shared())
+{
+}
+
+VaultWriter::VaultWriter(ConfigManager& config)
+    : config_(config)
+{
+}
+
+ExportResult VaultWriter::write(const QString& markdown, const QString& filename,
+    const QMap<QString, QByteArray>& assets) const
+{
+    const auto vaultPath = VaultManager(config_).getVaultURL();
+    if (!vaultPath) {
+        throw WriteError(Kind::noVaultSelected,
+            QStringLiteral("No vault selected. Choose your vault in the settings."));
+    }
+    const QString vault = QDir::cleanPath(*vaultPath);
+    if (!canUseVault(vault)) {
+        throw WriteError(Kind::vaultAccessDenied,
+            QStringLiteral("Access to the vault folder \"%1\" was denied.").arg(vault));
+    }
+
+    // Every name is checked before anything is created.
+    requirePlainName(filename, QStringLiteral("note"));
+    for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
+        requirePlainName(it.key(), QStringLiteral("asset"));
+    }
+    const QString typed = config_.preferences().destinationFolder.value_or(kDefaultDestination);
+    const auto components = destinationComponents(typed);
+    if (!components) {
+        throw WriteError(Kind::folderCreationFailed,
+            QStringLiteral("The destination folder \"%1\" is outside the vault; use a folder "
+                           "path inside it.")
+                .arg(typed));
+    }
+    const QString destination = components->join(QLatin1Char('/'));
+    const QString folder = makeDestination(vault, *components, typed);
+    const QString prefix = destination.isEmpty() ? QString() : destination + QLatin1Char('/');
+
+    ExportResult result;
+    result.vaultName = QFileInfo(vault).fileName();
+
+    if (assets.isEmpty()) {
+        const QString name = freeNoteName(folder, filename);
+        const QString notePath = folder + QLatin1Char('/') + name;
+        writeNote(notePath, markdown);
+        result.relativePath = prefix + name;
+        result.absolutePath = notePath;
+        return result;
+    }
+
+    const QString base = splitName(filename).base;
+    const QString folderName = createNoteFolder(folder, base);
+    const QString noteFolder = folder + QLatin1Char('/') + folderName;
+    const QString assetsFolder = noteFolder + QLatin1Char('/') + kAssetsFolder;
+    if (::mkdir(nativePath(assetsFolder).constData(), 0777) != 0) {
+        const int error = errno;
+        throw WriteError(Kind::folderCreationFailed,
+            QStringLiteral("Could not create the folder \"%1\": %2").arg(assetsFolder, errnoText(error)));
+    }
+
+    QString body = markdown;
+    body.replace(base + QStringLiteral("_files/"), kAssetsFolder + QLatin1Char('/'));
+
+    for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
+        writeAsset(assetsFolder + QLatin1Char('/') + it.key(), it.value());
+    }
+    const QString noteName = folderName + QStringLiteral(".md");
+    const QString notePath = noteFolder + QLatin1Char('/') + noteName;
+    writeNote(notePath, body);
+
+    result.relativePath = prefix + folderName + QLatin1Char('/') + noteName;
+    result.absolutePath = notePath;
+    return result;
+}
