@@ -34,6 +34,10 @@ public:
     // Closes every connection and empties the table; no disconnect call follows. Any thread.
     void disconnectAllClients();
 
+    // True when called on the server thread (where the delegate's message, connect and
+    // disconnect calls run).
+    bool isServerThread() const;
+
 private:
     class Private;
     std::unique_ptr<Private> d;

@@ -1,0 +1,454 @@
+#include "link/WebSocketServer.h"
+
+#include "link/IpcMessage.h"
+#include "link/WebSocketServerDelegate.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QThread>
+#include <QUrl>
+#include <QUuid>
+#include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
+#include <QWebSocketServer>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr quint64 maxMessageSize = 4 * 1024 * 1024;
+
+// What the server knows about one connection. Touched only on the server thread.
+struct ConnectionState {
+    QString id;
+    QWebSocket* socket = nullptr;
+    bool cancelled = false; // closed by this side: replaced, disconnected or stopped
+    bool failed = false;
+    QString error;
+    bool finished = false; // the disconnect has been handled
+};
+
+using Connection = std::shared_ptr<ConnectionState>;
+
+QString endpointText(const QWebSocket* socket)
+{
+    const QHostAddress address = socket->peerAddress();
+    const QString port = QString::number(socket->peerPort());
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        return u'[' + address.toString() + "]:"_L1 + port;
+    }
+    return address.toString() + u':' + port;
+}
+
+// Browsers always send the page's origin with a WebSocket upgrade, and web pages are not kept
+// from connecting to loopback ports. Only the extension (or a local tool sending no origin)
+// may drive this endpoint.
+bool isAllowedOrigin(const QString& origin)
+{
+    if (origin.isEmpty()) {
+        return true;
+    }
+    const qsizetype colon = origin.indexOf(u':');
+    if (colon <= 0) {
+        return false; // "null" and anything without a scheme
+    }
+    const QStringView scheme = QStringView(origin).left(colon);
+    return scheme.compare("chrome-extension"_L1, Qt::CaseInsensitive) == 0
+        || scheme.compare("moz-extension"_L1, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+class WebSocketServer::Private {
+public:
+    Private(WebSocketServer& owner, quint16 requestedPort, WebSocketServerDelegate* initialDelegate)
+        : q(owner)
+        , port(requestedPort)
+        , delegate(initialDelegate)
+    {
+        thread.setObjectName(u"app.mossbridge.Mossbridge.websocket.server"_s);
+        context = new QObject;
+        context->moveToThread(&thread);
+        thread.start();
+    }
+
+    ~Private()
+    {
+        thread.quit();
+        thread.wait();
+        delete context; // the thread is gone; whatever is left under it goes with it
+    }
+
+    bool onServerThread() const { return QThread::currentThread() == &thread; }
+
+    template <typename Fn>
+    void runBlocking(Fn&& fn)
+    {
+        if (onServerThread()) {
+            fn();
+        } else {
+            QMetaObject::invokeMethod(context, std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
+        }
+    }
+
+    // Work from other threads is queued so that it runs in the order it was asked for.
+    template <typename Fn>
+    void runQueued(Fn&& fn)
+    {
+        if (onServerThread()) {
+            fn();
+        } else {
+            QMetaObject::invokeMethod(context, std::forward<Fn>(fn), Qt::QueuedConnection);
+        }
+    }
+
+    template <typename Fn>
+    void withDelegate(Fn&& fn)
+    {
+        // Held across the call so that setDelegate(nullptr) returns only once no call is
+        // running; recursive because a delegate may call back into the server.
+        std::lock_guard guard(delegateLock);
+        if (delegate != nullptr) {
+            fn(*delegate);
+        }
+    }
+
+    void log(const QString& line)
+    {
+        withDelegate([&](WebSocketServerDelegate& d) { d.serverDidLog(q, line); });
+    }
+
+    // --- server thread ---
+
+    void startListening()
+    {
+        if (!listeners.isEmpty()) {
+            return;
+        }
+        stopped = false;
+
+        QWebSocketServer* v4 = makeListener();
+        if (!v4->listen(QHostAddress::LocalHost, port)) {
+            log(u"WebSocketServer failed to start: "_s + v4->errorString());
+            delete v4;
+            return;
+        }
+        listeners.append(v4);
+        const quint16 actual = v4->serverPort();
+
+        QWebSocketServer* v6 = makeListener();
+        if (v6->listen(QHostAddress::LocalHostIPv6, actual)) {
+            listeners.append(v6);
+        } else {
+            log(u"WebSocketServer: ::1 unavailable ("_s + v6->errorString()
+                + u"); serving 127.0.0.1 only"_s);
+            delete v6;
+        }
+
+        listening.store(actual);
+        log(u"WebSocketServer listening on port "_s + QString::number(actual) + u" (Loopback only)"_s);
+    }
+
+    QWebSocketServer* makeListener()
+    {
+        auto* server = new QWebSocketServer(u"Mossbridge"_s, QWebSocketServer::NonSecureMode, context);
+        // Refusing here makes the server answer "403 Access Forbidden" and close the socket.
+        QObject::connect(server, &QWebSocketServer::originAuthenticationRequired, context,
+            [this](QWebSocketCorsAuthenticator* authenticator) {
+                const QString origin = authenticator->origin();
+                if (isAllowedOrigin(origin)) {
+                    log(u"Handshake: Check skipped (pinnedChromeExtensionId is empty)"_s);
+                    authenticator->setAllowed(true);
+                } else {
+                    log(u"Handshake: Rejected origin "_s + origin);
+                    authenticator->setAllowed(false);
+                }
+            },
+            Qt::DirectConnection);
+        QObject::connect(server, &QWebSocketServer::newConnection, context, [this, server] {
+            while (server->hasPendingConnections()) {
+                if (QWebSocket* socket = server->nextPendingConnection()) {
+                    handleNewConnection(socket);
+                }
+            }
+        });
+        return server;
+    }
+
+    void handleNewConnection(QWebSocket* socket)
+    {
+        if (stopped) {
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+        socket->setMaxAllowedIncomingFrameSize(maxMessageSize);
+        socket->setMaxAllowedIncomingMessageSize(maxMessageSize);
+
+        auto connection = std::make_shared<ConnectionState>();
+        connection->id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        connection->socket = socket;
+        const QString endpoint = endpointText(socket);
+
+        QList<Connection> old;
+        {
+            std::lock_guard guard(connectionsLock);
+            old = connections.values();
+            connections.clear();
+            connections.insert(connection->id, connection);
+        }
+
+        if (!old.isEmpty()) {
+            QStringList ids;
+            for (const Connection& c : old) {
+                ids.append(c->id);
+            }
+            log(u"Disconnecting "_s + QString::number(old.size()) + u" old connection(s) ["_s
+                + ids.join(u", "_s) + u"] for new client ["_s + connection->id + u"] from "_s
+                + endpoint + u'.');
+            for (const Connection& c : old) {
+                cancel(c);
+            }
+        } else {
+            log(u"New connection ["_s + connection->id + u"] from "_s + endpoint
+                + u". No existing connections."_s);
+        }
+
+        QObject::connect(socket, &QWebSocket::textMessageReceived, context,
+            [this, connection](const QString& message) { received(connection, message.toUtf8()); });
+        QObject::connect(socket, &QWebSocket::binaryMessageReceived, context,
+            [this, connection](const QByteArray& message) { received(connection, message); });
+        QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), context,
+            [this, connection](QAbstractSocket::SocketError error) { failed(connection, error); });
+        QObject::connect(socket, &QWebSocket::disconnected, context,
+            [this, connection] { disconnected(connection); });
+
+        if (socket->state() != QAbstractSocket::ConnectedState) {
+            disconnected(connection);
+            return;
+        }
+        log(u"Connection ["_s + connection->id + u"] ready. Handshake validated."_s);
+        withDelegate([&](WebSocketServerDelegate& d) { d.serverDidConnect(q); });
+    }
+
+    void cancel(const Connection& connection)
+    {
+        if (connection->cancelled || connection->finished) {
+            return;
+        }
+        connection->cancelled = true;
+        connection->socket->close();
+    }
+
+    void received(const Connection& connection, const QByteArray& bytes)
+    {
+        if (stopped || connection->cancelled || connection->finished || connection->failed) {
+            return;
+        }
+        if (bytes.isEmpty()) {
+            return;
+        }
+        log(u"ReadLoop: Received "_s + QString::number(bytes.size()) + u" bytes. isComplete=true"_s);
+        processMessage(bytes);
+    }
+
+    bool processMessage(const QByteArray& bytes)
+    {
+        log(u"ProcessMessage: Decoding "_s + QString::number(bytes.size()) + u" bytes"_s);
+        if (!IPCMessage::decode(bytes)) {
+            log(u"Invalid JSON envelope. Ignored."_s);
+            return false;
+        }
+        withDelegate([&](WebSocketServerDelegate& d) { d.serverDidReceiveMessage(q, bytes); });
+        return true;
+    }
+
+    void failed(const Connection& connection, QAbstractSocket::SocketError error)
+    {
+        if (stopped || connection->cancelled || connection->finished || connection->failed) {
+            return;
+        }
+        if (error == QAbstractSocket::RemoteHostClosedError) {
+            return; // the end of the stream, reported when the socket is gone
+        }
+        connection->failed = true;
+        connection->error = connection->socket->errorString();
+        log(u"Receive error: "_s + connection->error);
+        connection->socket->abort();
+    }
+
+    void disconnected(const Connection& connection)
+    {
+        if (connection->finished) {
+            return;
+        }
+        connection->finished = true;
+        connection->socket->deleteLater();
+        if (stopped) {
+            return;
+        }
+
+        if (!connection->cancelled && !connection->failed) {
+            // The socket layer closes a connection itself on a protocol violation (a message
+            // above the size limit, a bad frame); that is a receive error, not an end of stream.
+            const auto code = connection->socket->closeCode();
+            if (code != QWebSocketProtocol::CloseCodeNormal && code != QWebSocketProtocol::CloseCodeGoingAway
+                && code != QWebSocketProtocol::CloseCodeMissingStatusCode
+                && !connection->socket->closeReason().isEmpty()) {
+                connection->failed = true;
+                connection->error = connection->socket->closeReason();
+                log(u"Receive error: "_s + connection->error);
+            } else {
+                log(u"Client disconnected (EOF)"_s);
+            }
+        }
+
+        log(u"Connection ["_s + connection->id + u"] state update: "_s
+            + (connection->failed ? u"failed: "_s + connection->error : u"cancelled"_s));
+        removeConnection(connection);
+    }
+
+    void removeConnection(const Connection& connection)
+    {
+        bool removed = false;
+        {
+            std::lock_guard guard(connectionsLock);
+            const auto it = connections.constFind(connection->id);
+            if (it != connections.constEnd() && it.value() == connection) {
+                connections.erase(it);
+                removed = true;
+            }
+        }
+        if (removed) {
+            withDelegate([&](WebSocketServerDelegate& d) { d.serverDidDisconnect(q); });
+        }
+    }
+
+    QList<Connection> takeAll()
+    {
+        std::lock_guard guard(connectionsLock);
+        QList<Connection> all = connections.values();
+        connections.clear();
+        return all;
+    }
+
+    QList<Connection> snapshot()
+    {
+        std::lock_guard guard(connectionsLock);
+        return connections.values();
+    }
+
+    void sendToAll(const QByteArray& message)
+    {
+        const QList<Connection> targets = snapshot();
+        if (targets.isEmpty()) {
+            return;
+        }
+        const QString text = QString::fromUtf8(message);
+        for (const Connection& c : targets) {
+            if (c->cancelled || c->finished) {
+                continue;
+            }
+            const qint64 written = c->socket->sendTextMessage(text);
+            if (written <= 0 && !message.isEmpty()) {
+                const QString reason = c->socket->errorString();
+                log(u"Send error: "_s + (reason.isEmpty() ? u"the connection is not open"_s : reason));
+            }
+        }
+    }
+
+    void disconnectAll()
+    {
+        for (const Connection& c : takeAll()) {
+            cancel(c);
+        }
+    }
+
+    void stopListening()
+    {
+        stopped = true;
+        for (const Connection& c : takeAll()) {
+            QObject::disconnect(c->socket, nullptr, context, nullptr);
+            c->cancelled = true;
+            c->finished = true;
+            c->socket->abort();
+            c->socket->deleteLater();
+        }
+        for (QWebSocketServer* server : std::as_const(listeners)) {
+            QObject::disconnect(server, nullptr, context, nullptr);
+            server->close();
+            server->deleteLater();
+        }
+        listeners.clear();
+        listening.store(0);
+    }
+
+    WebSocketServer& q;
+    const quint16 port;
+
+    QThread thread;
+    QObject* context = nullptr; // lives on the server thread; parent of the listeners
+
+    // Server thread only.
+    QList<QWebSocketServer*> listeners;
+    bool stopped = false;
+
+    std::mutex connectionsLock;
+    QHash<QString, Connection> connections; // guarded by connectionsLock
+
+    std::recursive_mutex delegateLock;
+    WebSocketServerDelegate* delegate = nullptr; // guarded by delegateLock
+
+    std::atomic<quint16> listening {0};
+};
+
+WebSocketServer::WebSocketServer(quint16 port, WebSocketServerDelegate* delegate)
+    : d(std::make_unique<Private>(*this, port, delegate))
+{
+}
+
+WebSocketServer::~WebSocketServer()
+{
+    stop();
+}
+
+void WebSocketServer::setDelegate(WebSocketServerDelegate* delegate)
+{
+    std::lock_guard guard(d->delegateLock);
+    d->delegate = delegate;
+}
+
+void WebSocketServer::start()
+{
+    d->runBlocking([this] { d->startListening(); });
+}
+
+void WebSocketServer::stop()
+{
+    d->runBlocking([this] { d->stopListening(); });
+}
+
+quint16 WebSocketServer::listeningPort() const
+{
+    return d->listening.load();
+}
+
+void WebSocketServer::send(const QByteArray& message)
+{
+    d->runQueued([this, message] { d->sendToAll(message); });
+}
+
+void WebSocketServer::disconnectAllClients()
+{
+    d->runQueued([this] { d->disconnectAll(); });
+}
+
+bool WebSocketServer::isServerThread() const
+{
+    return d->onServerThread();
+}
