@@ -32,6 +32,13 @@ public:
     const QString& text() const;
 
 private:
+    friend class HtmlNode;
+    friend class HtmlDocument;
+    // Matching inside a selection made on `scope`: ancestors above the scope take no part, so
+    // "div p" selected on an element finds only paragraphs under a div within that element
+    // (the scope itself may be the div). nullptr means the whole tree.
+    bool matchesWithin(const HtmlNode& element, const HtmlNode* scope) const;
+
     struct Parsed;
     std::unique_ptr<Parsed> parsed_;
     QString text_;

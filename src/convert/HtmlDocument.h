@@ -6,12 +6,22 @@
 #include <QString>
 #include <QStringList>
 
+#include <QStringView>
+
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
 class CssSelector;
 class HtmlDocument;
+
+// One attribute of an element: the name in lower case, the value as written (entities decoded).
+struct HtmlAttribute {
+    QString name;
+    QString value;
+};
 
 class ParseError : public std::runtime_error {
 public:
@@ -37,6 +47,8 @@ public:
     QString attr(const QString& name) const;
     // The "class" attribute split at whitespace.
     QStringList classNames() const;
+    // Elements: the attributes in source order.
+    std::span<const HtmlAttribute> attributes() const;
 
     // Child nodes in document order (elements and text nodes).
     const std::vector<HtmlNode*>& childNodes() const;
@@ -59,9 +71,28 @@ public:
 
 private:
     friend class HtmlDocument;
+    friend class CssSelector;
+    friend struct HtmlTreeBuilder;
     HtmlNode() = default;
-    struct Data;
-    Data* data_ = nullptr;
+
+    enum class Kind : std::uint8_t { Element, Text };
+    enum Flag : std::uint8_t {
+        BlockFlag = 1,      // a separating blank around it in text()
+        BreakFlag = 2,      // "br"
+        RawTextFlag = 4,    // "script"/"style": its text is no readable text
+    };
+
+    // The value of the attribute whose (already lower-case) name is `lowerName`, or nullptr.
+    const QString* findAttr(QStringView lowerName) const;
+    void appendText(QString& out, bool& pendingBlank) const;
+
+    HtmlNode* parent_ = nullptr;
+    const HtmlAttribute* attrs_ = nullptr;
+    std::vector<HtmlNode*> children_;
+    QString str_;   // tag name of an element, whole text of a text node
+    std::uint32_t attrCount_ = 0;
+    Kind kind_ = Kind::Element;
+    std::uint8_t flags_ = 0;
 };
 
 // A parsed HTML page (HTML5 tree building with gumbo).
