@@ -14,6 +14,8 @@
 #include <optional>
 #include <stdexcept>
 
+class HtmlNode;
+
 // A failure of the page parser or of a selector; what() is the readable description.
 class ConversionError : public std::runtime_error {
 public:
@@ -67,6 +69,20 @@ public:
     void setClock(std::function<QDateTime()> clock);
     void setWaitDurations(std::chrono::milliseconds deadline, std::chrono::milliseconds stall,
         std::chrono::milliseconds poll);
+
+    // Internal operations, public so they can be checked on their own.
+    // A day label of the page ("Today", "Monday", "Mar 5", ...) as a date text, relative to
+    // the file creation time; a label that is no date stays as it is.
+    QString formatDate(const QString& label) const;
+    // "d MMM yyyy" in English, in the local time zone (5 Mar 2024).
+    static QString formatDateOutput(const QDateTime& date);
+    static QString formatBytes(qint64 bytes);
+    // A link ("a" element) that points at a downloadable attachment.
+    static bool isAttachment(const HtmlNode& element);
+    // True when every requested download was answered before the deadline and no stall.
+    bool waitForDownloads(std::chrono::milliseconds timeout);
+    QDateTime fileCreationTime() const;
+    QString lastBotName() const;
 
 private:
     class Private;

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+class HtmlNode;
+class MarkdownConverter;
+
+// The attachments of one conversion: the file name of each asset, the download requests sent
+// through the owner's hook and the bytes that come back. The conversion thread names and
+// requests assets; answers arrive on another thread while the conversion waits.
+class AssetDownloads {
+public:
+    explicit AssetDownloads(MarkdownConverter& owner);
+
+    static bool isAttachment(const HtmlNode& element);
+    static QString formatBytes(qint64 bytes);
+
+    // The Markdown for an image, video, audio or file element; counts the asset and, unless
+    // dryRun, requests its download (once per address).
+    QString downloadAndLinkAsset(const HtmlNode& element, const QString& assetType, bool dryRun);
+    void downloadFileAsync(const QString& url, const QString& filename);
+    bool waitForDownloads(std::chrono::milliseconds timeout);
+    // Thread-safe; an answer for an address that is not pending is logged and ignored.
+    void saveDownloadedFile(const QString& url, const std::optional<QByteArray>& data,
+        const std::optional<QString>& error);
+
+    QMap<QString, QByteArray> assets() const;
+    qint64 totalAssets() const;
+    void setTotalAssets(qint64 count);
+    qint64 processedAssets() const;
+
+    void setClock(std::function<QDateTime()> clock);
+    void setWaitDurations(std::chrono::milliseconds stall, std::chrono::milliseconds poll);
+
+private:
+    QString chooseFilename(const HtmlNode& element, const QString& url, const QString& assetType) const;
+    QString reserveFilename(const QString& name);
+    void log(const QString& text) const;
+    QDateTime now() const;
+
+    MarkdownConverter& owner_;
+
+    // Touched by the conversion thread only.
+    QSet<QString> reservedFilenames_;
+    QStringList scheduledFilenames_;
+    QHash<QString, QString> urlToFilename_;
+    QSet<QString> scheduledUrls_;
+
+    // progressLock: the counters and the start time of the first download.
+    mutable std::mutex progressLock_;
+    qint64 totalAssets_ = 0;
+    qint64 processedAssets_ = 0;
+    std::optional<QDateTime> downloadStartTime_;
+
+    // pendingLock: unanswered downloads (address -> file name) and the received bytes.
+    mutable std::mutex pendingLock_;
+    QHash<QString, QString> pendingDownloads_;
+    QMap<QString, QByteArray> assets_;
+
+    // The dispatch group: one entry per requested download, left when it is answered.
+    std::mutex groupMutex_;
+    std::condition_variable groupDone_;
+    qint64 groupCount_ = 0;
+
+    std::function<QDateTime()> clock_;
+    std::chrono::milliseconds stall_ { std::chrono::seconds(30) };
+    std::chrono::milliseconds poll_ { std::chrono::seconds(1) };
+};

@@ -1,0 +1,561 @@
+#include "convert/MarkdownConverter.h"
+
+#include "convert/AssetDownloads.h"
+#include "convert/CssSelector.h"
+#include "convert/HtmlDocument.h"
+#include "convert/MarkdownNodeRenderer.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+#include <QTimeZone>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+const QString defaultTitle = QStringLiteral("Poe Chat");
+const QString defaultBotName = QStringLiteral("Bot");
+
+// Every fixed selector of the page walk, parsed once and shared (they are immutable).
+struct PageSelectors {
+    std::vector<CssSelector> cleanup;
+    CssSelector headerTitle { QStringLiteral("p[class*='ChatHeader_overflow']") };
+    CssSelector title { QStringLiteral("title") };
+    CssSelector members { QStringLiteral("[data-testid='chat-members-display-text']") };
+    CssSelector message { QStringLiteral("[class*='ChatMessage_chatMessage'], [data-message-id], "
+                                         "div[id^='message-'], [role='listitem'], [role='article']") };
+    CssSelector dayGroup { QStringLiteral("div[class*='ChatMessagesView_tupleGroupContainer']") };
+    CssSelector dayLabel { QStringLiteral("[class*='MessageDate_container']") };
+    CssSelector fallbackRoot { QStringLiteral("div[class^='ChatMessagesView_tupleGroupContainer'], main[role='main']") };
+    CssSelector announcement { QStringLiteral("[class*='Message_chatAnnouncement']") };
+    CssSelector rightSide { QStringLiteral("[class*='rightSideMessageWrapper']") };
+    CssSelector bubble { QStringLiteral("[class*='Message_messageBubble']") };
+    CssSelector botHeaderText { QStringLiteral("[class*='BotHeader_textContainer'] p") };
+    CssSelector botHeaderTitle { QStringLiteral("a[class*='BotHeader_title']") };
+    CssSelector authorHeader { QStringLiteral("[class*='Message_authorHeader']") };
+    CssSelector userInfo { QStringLiteral("[class*='UserMessageHeader_userInfoContainer']") };
+    CssSelector markdownContainer { QStringLiteral("[class*='Markdown_markdownContainer']") };
+    CssSelector markdown { QStringLiteral("[class*='markdown']") };
+
+    PageSelectors()
+    {
+        static const char* const cleanupList[] = {
+            "aside[class*='SidebarLayout_sidebar__']",
+            "aside[class*='SidebarLayout_left__']",
+            "aside[class*='SidebarLayout_right__']",
+            "div[class*='BaseNavbar_leftNavItem__']",
+            "div[class*='BaseNavbar_rightNavItem__']",
+            "div[class*='BotInfoCard_sectionContainer__']",
+            "div[class*='ChatMessagesView_inviteSection__']",
+            "div[class*='ChatLastMessageArea_actionBarAndFollowUpActionsPlaceholder__']",
+            "footer[class*='ChatPageMainFooter_footer__']",
+            "section[class*='ChatMessageActionBar_actionBar__']",
+            "section[class*='ChatMessageFollowupActions_container__']",
+            "div[class*='Message_viewMoreButtonWrapper']",
+            "button[class*='Message_viewMoreButton']",
+        };
+        for (const char* text : cleanupList) {
+            cleanup.emplace_back(QString::fromLatin1(text));
+        }
+    }
+};
+
+const PageSelectors& selectors()
+{
+    static const PageSelectors instance;
+    return instance;
+}
+
+const std::array<QLatin1StringView, 7> weekdayNames = {
+    QLatin1StringView("monday"), QLatin1StringView("tuesday"), QLatin1StringView("wednesday"),
+    QLatin1StringView("thursday"), QLatin1StringView("friday"), QLatin1StringView("saturday"),
+    QLatin1StringView("sunday"),
+};
+
+// The English, locale-independent formats of dates ("en_US_POSIX").
+QLocale posixLocale()
+{
+    return QLocale::c();
+}
+
+// Offsets of the grapheme-cluster boundaries of `text`, 0 and text.size() included.
+std::vector<qsizetype> graphemeBoundaries(const QString& text)
+{
+    std::vector<qsizetype> bounds { 0 };
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    while (finder.toNextBoundary() > 0) {
+        bounds.push_back(finder.position());
+    }
+    if (bounds.back() != text.size()) {
+        bounds.push_back(text.size());
+    }
+    return bounds;
+}
+
+qsizetype graphemeCount(const QString& text)
+{
+    return static_cast<qsizetype>(graphemeBoundaries(text).size()) - 1;
+}
+
+QString leftGraphemes(const QString& text, qsizetype count)
+{
+    const auto bounds = graphemeBoundaries(text);
+    if (count >= static_cast<qsizetype>(bounds.size()) - 1) {
+        return text;
+    }
+    return text.left(bounds[static_cast<std::size_t>(count)]);
+}
+
+// The text after the last "." (a leading dot starts no extension), as for a path.
+QString pathExtension(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.mid(dot + 1) : QString();
+}
+
+QString deletingPathExtension(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.left(dot) : name;
+}
+
+QString firstText(const HtmlNode& root, const CssSelector& selector)
+{
+    const HtmlNode* found = root.selectFirst(selector);
+    return found ? found->text().trimmed() : QString();
+}
+
+bool isMessageElement(const HtmlNode& element, const QStringList& classes)
+{
+    for (const QString& name : classes) {
+        if (name.contains(QLatin1String("ChatMessage_chatMessage"))) {
+            return true;
+        }
+    }
+    if (element.hasAttr(QStringLiteral("data-message-id"))
+        || element.attr(QStringLiteral("id")).startsWith(QLatin1String("message-"))) {
+        return true;
+    }
+    const QString role = element.attr(QStringLiteral("role"));
+    return role == QLatin1String("article") || role == QLatin1String("listitem");
+}
+
+} // namespace
+
+class MarkdownConverter::Private {
+public:
+    explicit Private(MarkdownConverter& owner)
+        : q(owner)
+        , downloads(owner)
+        , renderer(downloads)
+    {
+    }
+
+    std::optional<QString> extractTitle() const;
+    QString run(bool dryRun);
+    void cleanup();
+    QString frontMatter() const;
+    QString convertElementToMarkdown(const HtmlNode& element, bool dryRun);
+
+    MarkdownConverter& q;
+    std::unique_ptr<HtmlDocument> soup;
+    QString title;
+    QString sanitizedTitle;
+    QString suggestedFilename;
+    QString assetsDirName;
+    std::optional<QString> chatUrl;
+    QString lastBotName = defaultBotName;
+    QDateTime fileCreationTime;
+    // The bot name the page itself gives (title, member list), read once before the first
+    // clean-up, so the dry run and the real run name bots alike.
+    std::optional<QString> pageBotName;
+    qsizetype sizeHint = 0;
+    std::chrono::milliseconds deadline { std::chrono::seconds(300) };
+    AssetDownloads downloads;
+    MarkdownNodeRenderer renderer;
+};
+
+MarkdownConverter::MarkdownConverter(const QString& htmlContent,
+    const std::optional<QString>& assetsDirName, const std::optional<QDateTime>& fileCreationTime,
+    const std::optional<QString>& chatUrl)
+    : d(std::make_unique<Private>(*this))
+{
+    try {
+        d->soup = HtmlDocument::parse(htmlContent);
+    } catch (const std::exception& error) {
+        throw ConversionError(error.what());
+    }
+    d->sizeHint = htmlContent.size();
+    d->chatUrl = chatUrl;
+    d->title = d->extractTitle().value_or(defaultTitle);
+    d->sanitizedTitle = sanitizeFilename(d->title);
+    d->suggestedFilename = d->sanitizedTitle + QStringLiteral(".md");
+    d->assetsDirName = assetsDirName ? *assetsDirName : d->sanitizedTitle + QStringLiteral("_files");
+    d->fileCreationTime = fileCreationTime ? *fileCreationTime : QDateTime::currentDateTime();
+}
+
+MarkdownConverter::~MarkdownConverter() = default;
+
+std::optional<QString> MarkdownConverter::Private::extractTitle() const
+{
+    const PageSelectors& sel = selectors();
+    const HtmlNode* root = soup->documentElement();
+    if (!root) {
+        return std::nullopt;
+    }
+    const QString header = firstText(*root, sel.headerTitle);
+    if (!header.isEmpty()) {
+        return header;
+    }
+    const HtmlNode* titleElement = root->selectFirst(sel.title);
+    if (!titleElement) {
+        return std::nullopt;
+    }
+    QString text = titleElement->text().trimmed();
+    if (text.endsWith(QLatin1String(" - Poe"))) {
+        text.chop(6);
+    }
+    // An unread counter in front, such as "(3) ".
+    static const QRegularExpression counter(QStringLiteral("^\\(\\d+\\)\\s+"));
+    text.remove(counter);
+    return text;
+}
+
+QString MarkdownConverter::sanitizeFilename(const QString& name)
+{
+    QString text = name;
+    text.replace(QLatin1String("%20"), QLatin1String("_"));
+    text.replace(QLatin1Char('/'), QLatin1Char('_'));
+    static const QRegularExpression forbidden(QStringLiteral("[\\\\/*?:\"<>|]"));
+    text.replace(forbidden, QStringLiteral("_"));
+    // A NUL would cut the name short when it reaches the file system.
+    text.replace(QChar(u'\0'), QLatin1Char('_'));
+    qsizetype dots = 0;
+    while (dots < text.size() && text.at(dots) == QLatin1Char('.')) {
+        ++dots;
+    }
+    text.remove(0, dots);
+    if (text.isEmpty()) {
+        return QStringLiteral("untitled");
+    }
+    if (text.size() <= 128 || graphemeCount(text) <= 128) {
+        return text;
+    }
+    const QString extension = pathExtension(text);
+    const qsizetype limit = 127 - graphemeCount(extension);
+    if (!extension.isEmpty() && limit > 10) {
+        const QString base = text.left(text.size() - extension.size() - 1);
+        if (graphemeCount(base) > limit) {
+            return leftGraphemes(base, limit) + QLatin1Char('.') + extension;
+        }
+        return text;
+    }
+    return leftGraphemes(text, 128);
+}
+
+void MarkdownConverter::updateFilename(const QString& filename)
+{
+    d->suggestedFilename = filename;
+    d->sanitizedTitle = deletingPathExtension(filename);
+    d->assetsDirName = d->sanitizedTitle + QStringLiteral("_files");
+}
+
+QString MarkdownConverter::process(bool dryRun)
+{
+    try {
+        return d->run(dryRun);
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw ConversionError(error.what());
+    }
+}
+
+QString MarkdownConverter::Private::run(bool dryRun)
+{
+    const PageSelectors& sel = selectors();
+    const HtmlNode* root = soup->documentElement();
+
+    if (!pageBotName) {
+        QString name = defaultBotName;
+        const std::optional<QString> pageTitle = extractTitle();
+        if (pageTitle && !pageTitle->isEmpty() && *pageTitle != QLatin1String("Poe")
+            && *pageTitle != QLatin1String("Poe - Fast, Helpful AI Chat")) {
+            name = *pageTitle;
+        }
+        const QString members = root ? firstText(*root, sel.members) : QString();
+        if (!members.isEmpty()) {
+            const QString first = members.section(QLatin1Char(','), 0, 0).trimmed();
+            if (!first.isEmpty()) {
+                name = first;
+            }
+        }
+        pageBotName = name;
+    }
+    lastBotName = *pageBotName;
+
+    cleanup();
+
+    QString note;
+    // The note is a fraction of the page's markup; reserve once instead of growing often.
+    note.reserve(sizeHint / 4 + 1024);
+    note += QLatin1String("---\n");
+    note += frontMatter();
+    note += QLatin1String("\n---");
+
+    const std::vector<HtmlNode*> groups = soup->select(sel.dayGroup);
+    if (!groups.empty()) {
+        for (const HtmlNode* group : groups) {
+            if (const HtmlNode* label = group->selectFirst(sel.dayLabel)) {
+                note += QLatin1String("\n## ");
+                note += q.formatDate(label->text().trimmed());
+                note += QLatin1String("\n\n");
+            }
+            for (const HtmlNode* message : group->select(sel.message)) {
+                note += convertElementToMarkdown(*message, dryRun);
+            }
+        }
+    } else {
+        const std::vector<HtmlNode*> messages = soup->select(sel.message);
+        if (!messages.empty()) {
+            for (const HtmlNode* message : messages) {
+                note += convertElementToMarkdown(*message, dryRun);
+            }
+        } else {
+            const HtmlNode* fallback = soup->selectFirst(sel.fallbackRoot);
+            if (!fallback) {
+                fallback = soup->body();
+            }
+            if (fallback) {
+                const std::vector<HtmlNode*> inner = fallback->select(sel.message);
+                if (!inner.empty()) {
+                    for (const HtmlNode* message : inner) {
+                        note += convertElementToMarkdown(*message, dryRun);
+                    }
+                } else {
+                    for (const HtmlNode* child : fallback->childElements()) {
+                        note += convertElementToMarkdown(*child, dryRun);
+                    }
+                }
+            }
+        }
+    }
+
+    if (!dryRun && !q.waitForDownloads(deadline) && q.logger) {
+        q.logger(QStringLiteral("⚠️ Downloads timed out."));
+    }
+    return note;
+}
+
+void MarkdownConverter::Private::cleanup()
+{
+    for (const CssSelector& selector : selectors().cleanup) {
+        HtmlDocument::remove(soup->select(selector));
+    }
+}
+
+QString MarkdownConverter::Private::frontMatter() const
+{
+    const QLocale locale = QLocale::system();
+    const QDateTime local = fileCreationTime.toLocalTime();
+    QStringList lines;
+    if (chatUrl && !chatUrl->isEmpty()) {
+        lines.append(QStringLiteral("Source: ") + *chatUrl);
+    }
+    lines.append(QStringLiteral("Export Date: ") + locale.toString(local.date(), QLocale::ShortFormat));
+    lines.append(QStringLiteral("Export Time: ") + locale.toString(local.time(), QLocale::ShortFormat));
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& element, bool dryRun)
+{
+    const PageSelectors& sel = selectors();
+    const QStringList classes = element.attr(QStringLiteral("class")).split(QLatin1Char(' '));
+
+    if (element.selectFirst(sel.announcement)) {
+        return QStringLiteral("\n*") + element.text() + QStringLiteral("*\n");
+    }
+
+    if (isMessageElement(element, classes)) {
+        if (element.selectFirst(sel.rightSide)) {
+            const HtmlNode* bubble = element.selectFirst(sel.bubble);
+            if (!bubble) {
+                return QStringLiteral("\n*") + element.text() + QStringLiteral("*\n");
+            }
+            return QStringLiteral("\n> [!QUESTION] You\n")
+                + renderer.processMessageContent(*bubble, QStringLiteral("> "), dryRun) + QLatin1Char('\n');
+        }
+
+        QString name;
+        if (const HtmlNode* header = element.selectFirst(sel.botHeaderText)) {
+            name = header->text().trimmed();
+        } else {
+            name = firstText(element, sel.botHeaderTitle);
+        }
+        if (name.isEmpty()) {
+            name = firstText(element, sel.authorHeader);
+        }
+        if (name.isEmpty()) {
+            name = firstText(element, sel.userInfo);
+        }
+        if (name.isEmpty()) {
+            name = lastBotName;
+        } else {
+            lastBotName = name;
+        }
+
+        const HtmlNode* content = element.selectFirst(sel.bubble);
+        if (!content) {
+            content = element.selectFirst(sel.markdownContainer);
+        }
+        if (!content) {
+            content = element.selectFirst(sel.markdown);
+        }
+        if (!content) {
+            content = &element;
+        }
+        return QStringLiteral("\n> [!bot] ") + name + QLatin1Char('\n')
+            + renderer.processMessageContent(*content, QStringLiteral("> "), dryRun) + QLatin1Char('\n');
+    }
+
+    for (const QString& name : classes) {
+        if (name.contains(QLatin1String("Message_viewMoreButton"))) {
+            return {};
+        }
+    }
+    if (classes.contains(QLatin1String("ChatMessagesView_tupleGroup"))
+        || classes.contains(QLatin1String("ChatMessagesView_messageTuple"))) {
+        QString out;
+        for (const HtmlNode* child : element.childElements()) {
+            out += convertElementToMarkdown(*child, dryRun);
+        }
+        return out;
+    }
+    return {};
+}
+
+QString MarkdownConverter::formatDate(const QString& label) const
+{
+    const QString trimmed = label.trimmed();
+    const QString lower = trimmed.toLower();
+    const QDateTime reference = d->fileCreationTime.toLocalTime();
+
+    if (lower == QLatin1String("today")) {
+        return formatDateOutput(reference);
+    }
+    if (lower == QLatin1String("yesterday")) {
+        return formatDateOutput(reference.addDays(-1));
+    }
+    for (std::size_t named = 0; named < weekdayNames.size(); ++named) {
+        if (lower == weekdayNames[named]) {
+            // Monday = 0; the latest such day strictly before the reference day.
+            const int current = reference.date().dayOfWeek() - 1;
+            int back = ((current - static_cast<int>(named)) % 7 + 7) % 7;
+            if (back == 0) {
+                back = 7;
+            }
+            return formatDateOutput(reference.addDays(-back));
+        }
+    }
+    const QDate parsed = posixLocale().toDate(
+        trimmed + QLatin1Char(' ') + QString::number(reference.date().year()), QStringLiteral("MMM d yyyy"));
+    if (!parsed.isValid()) {
+        return label;
+    }
+    QDateTime date = parsed.startOfDay();
+    if (date > reference) {
+        // A December label read in January belongs to last year.
+        date = date.addYears(-1);
+    }
+    return formatDateOutput(date);
+}
+
+QString MarkdownConverter::formatDateOutput(const QDateTime& date)
+{
+    return posixLocale().toString(date.toLocalTime(), QStringLiteral("d MMM yyyy"));
+}
+
+QString MarkdownConverter::formatBytes(qint64 bytes)
+{
+    return AssetDownloads::formatBytes(bytes);
+}
+
+bool MarkdownConverter::isAttachment(const HtmlNode& element)
+{
+    return AssetDownloads::isAttachment(element);
+}
+
+bool MarkdownConverter::waitForDownloads(std::chrono::milliseconds timeout)
+{
+    return d->downloads.waitForDownloads(timeout);
+}
+
+void MarkdownConverter::saveDownloadedFile(
+    const QString& url, const std::optional<QByteArray>& data, const std::optional<QString>& error)
+{
+    d->downloads.saveDownloadedFile(url, data, error);
+}
+
+QString MarkdownConverter::title() const
+{
+    return d->title;
+}
+
+QString MarkdownConverter::sanitizedTitle() const
+{
+    return d->sanitizedTitle;
+}
+
+QString MarkdownConverter::suggestedFilename() const
+{
+    return d->suggestedFilename;
+}
+
+QString MarkdownConverter::assetsDirName() const
+{
+    return d->assetsDirName;
+}
+
+qint64 MarkdownConverter::totalAssets() const
+{
+    return d->downloads.totalAssets();
+}
+
+void MarkdownConverter::setTotalAssets(qint64 count)
+{
+    d->downloads.setTotalAssets(count);
+}
+
+qint64 MarkdownConverter::processedAssets() const
+{
+    return d->downloads.processedAssets();
+}
+
+QMap<QString, QByteArray> MarkdownConverter::assets() const
+{
+    return d->downloads.assets();
+}
+
+void MarkdownConverter::setClock(std::function<QDateTime()> clock)
+{
+    d->downloads.setClock(std::move(clock));
+}
+
+void MarkdownConverter::setWaitDurations(
+    std::chrono::milliseconds deadline, std::chrono::milliseconds stall, std::chrono::milliseconds poll)
+{
+    d->deadline = deadline;
+    d->downloads.setWaitDurations(stall, poll);
+}
+
+QDateTime MarkdownConverter::fileCreationTime() const
+{
+    return d->fileCreationTime;
+}
+
+QString MarkdownConverter::lastBotName() const
+{
+    return d->lastBotName;
+}
