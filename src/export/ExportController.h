@@ -1,0 +1,202 @@
+#pragma once
+
+#include "export/ExportSession.h"
+#include "export/ExportTimings.h"
+#include "export/ObsidianOpenInfo.h"
+#include "link/IpcMessage.h"
+#include "link/WebSocketServerDelegate.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class ExportShell;
+class MarkdownConverter;
+class QTimer;
+class WebSocketServer;
+
+// Drives exports for the browser extension: dispatches every message it sends, exchanges
+// requests and replies with it, runs the scroll to the start of the chat, converts and stores
+// the captured page and reports the result. Lives on the main thread; the server calls the
+// delegate operations on its own thread, and long work runs on the controller's thread pool.
+class ExportController : public QObject, public WebSocketServerDelegate {
+    Q_OBJECT
+
+public:
+    static constexpr const char* minimumExtensionVersion = "0.10.0";
+
+    explicit ExportController(ExportShell* shell, ExportTimings timings = {}, QObject* parent = nullptr);
+    ~ExportController() override;
+
+    // The server replies and requests go through; set by the owner, may be null.
+    void setWebSocketServer(WebSocketServer* server);
+    WebSocketServer* webSocketServer() const { return webSocketServer_.load(); }
+
+    // Stops the scroll loop at its next check and waits (running the main event loop) until
+    // every piece of background work has returned. Call on the main thread before the server
+    // goes away; the destructor does it too.
+    void shutdown();
+
+    // WebSocketServerDelegate (server thread, except the log lines).
+    void serverDidReceiveMessage(WebSocketServer& server, const QByteArray& message) override;
+    void serverDidLog(WebSocketServer& server, const QString& line) override;
+    void serverDidConnect(WebSocketServer& server) override;
+    void serverDidDisconnect(WebSocketServer& server) override;
+
+    // The dispatcher; runs on the server thread.
+    void handleIPCMessage(const IPCMessage& message);
+
+    // Request exchange. Blocks the calling thread until the reply or the time-out; never call
+    // it on the main thread or the server thread (refused there).
+    std::optional<IPCMessage> sendRequestAndWait(const QString& command,
+        std::optional<IPCArgs> args, double timeout,
+        const std::optional<QString>& explicitRequestId = std::nullopt);
+    // The tab and window a request concerns; any thread (evaluated on the main thread).
+    std::optional<SessionContext> getCurrentSessionContext();
+
+    // Export start and abort (main thread).
+    void handleInvokeExport(const IPCMessage& message);
+    void triggerExportToObsidian();
+    void sendAbortWithMetrics(const QString& message, std::optional<qint64> tabId,
+        std::optional<qint64> windowId, std::optional<bool> isBackground);
+    void handleRequestAbort(const std::optional<IPCArgs>& args);
+    void handleAbortExport(const std::optional<IPCArgs>& args);
+
+    // Scroll orchestration (a pool thread).
+    void orchestrateScrollToTop();
+    void expandCollapsedCodeBlocks(std::optional<qint64> tabId, std::optional<qint64> windowId);
+
+    // Captured-page processing; not on the main thread.
+    void processHTML(const QByteArray& data, const QString& requestId,
+        const std::optional<QString>& filename, const std::optional<QString>& completionRequestId);
+    void requestAssetDownload(const QString& url);
+
+    // Results; any thread (the replies are built and sent on the main thread).
+    void sendSuccessResponse(const QString& requestId, const std::optional<ObsidianOpenInfo>& info);
+    void sendErrorResponse(const QString& requestId, const QString& message);
+    // Notifications (main thread).
+    void scheduleSuccessNotification(const QString& chatTitle, const ObsidianOpenInfo& info);
+    void scheduleErrorNotification(const QString& chatTitle, const QString& body,
+        std::optional<qint64> tabId, std::optional<qint64> windowId);
+
+    // The status line; any thread.
+    void updateStatus(const QString& text);
+
+    // Main-thread state, for the shell and tests (main thread only).
+    std::optional<ExportSession> currentExport() const { return currentExport_; }
+    std::optional<qint64> lastExportTabId() const { return lastExportTabId_; }
+    std::optional<qint64> lastExportWindowId() const { return lastExportWindowId_; }
+    std::optional<QString> pendingExportId() const { return pendingExportId_; }
+    std::optional<QString> connectedExtensionVersion() const { return connectedExtensionVersion_; }
+    QString lastActiveTabURL() const { return lastActiveTabURL_; }
+    void setLastActiveTabURL(const QString& url) { lastActiveTabURL_ = url; }
+
+    // Lock-guarded flags; any thread.
+    bool isExportAborted() const;
+    bool isTabBackgrounded() const;
+    bool isTimeoutResetRequested() const;
+
+    // Pure helpers.
+    // "Mossbridge: \"<title>\"" with "Chat" for an empty title and titles over 60 characters cut.
+    static QString notificationTitle(const QString& chatTitle);
+    // Numeric comparison: runs of digits compare as numbers.
+    static bool isVersionOlder(const QString& version, const QString& than);
+    // The scroll step for a client height and a count of passes without a height change.
+    static qint64 scrollStep(qint64 clientHeight, qint64 stallCount);
+
+private:
+    using ReplyHandler = std::function<void(const IPCMessage&)>;
+    using ScrollHandler = std::function<void(const std::optional<QString>& error)>;
+
+    // Queues work on the main thread (dropped if the controller is gone first).
+    void postMain(std::function<void()> work);
+    // Runs work on the main thread and waits for it.
+    void runMainSync(const std::function<void()>& work);
+    void startBackground(std::function<void()> work);
+    bool isShuttingDown() const { return shuttingDown_.load(); }
+    // Sleeps, waking early at shutdown.
+    void pause(std::chrono::milliseconds duration);
+
+    void send(const IPCMessage& message);
+    void reply(const IPCMessage& incoming, const QMap<QString, QString>& result,
+        const QString& command = {});
+    // The panel instruction, sent as "update_ui" and then "ui_render" (main thread).
+    void sendPanel(const QString& requestId, const UICommand& ui);
+    IPCArgs exportContextArgs() const;
+    // The error reply and panel. A refusal leaves the running export alone and addresses the
+    // panel to the tab that asked (`context`).
+    void sendErrorResult(const QString& requestId, const QString& message, bool endsSession,
+        const std::optional<IPCArgs>& context);
+    void sendScrollProgress(qint64 pass, std::optional<qint64> tabId, std::optional<qint64> windowId);
+    // A scroll-orchestration request with the standard time-out.
+    std::optional<IPCMessage> request(const QString& command, std::optional<IPCArgs> args = {});
+    // Whether the running session is still the one a scroll run started with (main thread).
+    bool isSameSession(const std::optional<QString>& sessionId) const;
+
+    void handleChunk(const IPCMessage& message);
+    void handleSaveFileComplete(const IPCMessage& message);
+    void handleSaveFileError(const IPCMessage& message);
+    void handleExportMarkdown(const IPCMessage& message);
+    void handleCaptureAnnounced(const IPCMessage& message, const QString& completeLine,
+        const QString& incompleteLine);
+    void handleSessionStatus(const IPCMessage& message);
+    void handleOpenResult();
+
+    void runProcessing(QString html, QString requestId, std::optional<QString> filename,
+        std::optional<QString> completionRequestId, QString chatUrl);
+    void sendExportProgress(const QString& completionRequestId, qint64 processed, qint64 total);
+
+    std::shared_ptr<MarkdownConverter> takeActiveConverter() const;
+    void setActiveConverter(std::shared_ptr<MarkdownConverter> converter);
+    bool extensionAbsentFor(std::chrono::milliseconds grace) const;
+
+    ExportShell* shell_;
+    const ExportTimings timings_;
+
+    // Main thread only.
+    QString lastActiveTabURL_;
+    std::optional<qint64> lastExportTabId_;
+    std::optional<qint64> lastExportWindowId_;
+    std::optional<QString> pendingExportId_;
+    std::optional<ExportSession> currentExport_;
+    std::optional<QString> connectedExtensionVersion_;
+    QTimer* disconnectTimer_ = nullptr;  // never scheduled; stopped on connect and disconnect
+
+    mutable std::mutex converterLock_;
+    std::shared_ptr<MarkdownConverter> activeConverter_;
+
+    mutable std::mutex abortLock_;
+    bool isExportAborted_ = false;
+
+    mutable std::mutex pendingLock_;
+    QHash<QString, ReplyHandler> pendingResponses_;
+
+    mutable std::mutex scrollLock_;
+    QHash<QString, ScrollHandler> scrollCompletionHandlers_;
+
+    mutable std::mutex timeoutLock_;
+    bool timeoutResetRequested_ = false;
+    bool isTabBackgrounded_ = false;
+
+    std::atomic<WebSocketServer*> webSocketServer_ {nullptr};
+
+    // Whether an extension client is connected, by this controller's own connect and
+    // disconnect events, and since when none is (steady clock).
+    std::atomic<bool> clientConnected_ {false};
+    std::atomic<std::chrono::steady_clock::rep> disconnectedSince_;
+
+    std::atomic<bool> shuttingDown_ {false};
+    std::mutex pauseMutex_;
+    std::condition_variable pauseWake_;
+    QThreadPool pool_;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+// The durations of an export. The defaults are the product's; tests shorten them.
+struct ExportTimings {
+    using Duration = std::chrono::milliseconds;
+
+    // How long a request to the extension waits for its reply.
+    Duration requestTimeout {2000};
+    // The pause after each scroll step, letting the page load older messages.
+    Duration passSleep {1000};
+    // The short pause before the abort check of a scroll pass.
+    Duration shortSleep {50};
+    // Scroll passes counted while the tab is in the background before giving up.
+    int passLimit = 3600;
+    // How long the scroll loop goes on without any extension client connected.
+    Duration disconnectGrace {30000};
+
+    // The converter's download waits (overall deadline, stall limit, poll interval); nothing
+    // keeps the converter's own defaults.
+    struct ConverterWaits {
+        Duration deadline;
+        Duration stall;
+        Duration poll;
+    };
+    std::optional<ConverterWaits> converterWaits;
+};
