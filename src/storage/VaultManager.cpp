@@ -7,7 +7,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -16,12 +21,20 @@
 
 namespace {
 
-// The bookmark: where the folder was and which folder it was (device and inode), so a
-// replaced folder is told apart and a renamed one can be found again.
-struct Bookmark {
-    QString path;
+// The bookmark: where the folder was and which folder it was, so a replaced folder is told
+// apart and a renamed one can be found again. Device and inode alone are not enough: a file
+// system hands a freed inode to the next folder made, so the inode's generation and the
+// folder's birth time are kept too where the file system reports them.
+struct Identity {
     quint64 device = 0;
     quint64 inode = 0;
+    std::optional<quint64> generation;
+    std::optional<qint64> birthNs;
+};
+
+struct Bookmark {
+    QString path;
+    Identity identity;
 };
 
 // How many directory entries the search for a moved vault looks at, at most.
@@ -62,8 +75,14 @@ QByteArray encodeBookmark(const Bookmark& bookmark)
 {
     QJsonObject object;
     object.insert(QStringLiteral("path"), bookmark.path);
-    object.insert(QStringLiteral("device"), encodeId(bookmark.device));
-    object.insert(QStringLiteral("inode"), encodeId(bookmark.inode));
+    object.insert(QStringLiteral("device"), encodeId(bookmark.identity.device));
+    object.insert(QStringLiteral("inode"), encodeId(bookmark.identity.inode));
+    if (bookmark.identity.generation) {
+        object.insert(QStringLiteral("generation"), encodeId(*bookmark.identity.generation));
+    }
+    if (bookmark.identity.birthNs) {
+        object.insert(QStringLiteral("birthTime"), QJsonValue(*bookmark.identity.birthNs));
+    }
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -81,29 +100,59 @@ std::optional<Bookmark> decodeBookmark(const QByteArray& data)
     if (!path.isString() || path.toString().isEmpty() || !device || !inode) {
         return std::nullopt;
     }
-    return Bookmark{path.toString(), *device, *inode};
+    Bookmark bookmark{path.toString(), Identity{*device, *inode, std::nullopt, std::nullopt}};
+    // The extra identity keys are optional; a malformed one is ignored like an absent one.
+    bookmark.identity.generation = decodeId(object.value(QStringLiteral("generation")));
+    if (const auto birth = decodeId(object.value(QStringLiteral("birthTime")))) {
+        bookmark.identity.birthNs = static_cast<qint64>(*birth);
+    }
+    return bookmark;
 }
 
 // The recorded path is followed like it was when recorded (the user may have chosen a link to
 // the vault); the search for a moved folder never follows links.
 enum class Links { follow, noFollow };
 
-std::optional<struct stat> directoryStat(const QString& path, Links links)
+// The identity of the directory at `path`; nothing when there is none.
+std::optional<Identity> directoryIdentity(const QString& path, Links links)
 {
-    struct stat info{};
     const QByteArray name = QFile::encodeName(path);
-    const int result = links == Links::follow ? ::stat(name.constData(), &info)
-                                              : ::lstat(name.constData(), &info);
-    if (result != 0 || !S_ISDIR(info.st_mode)) {
+    const int noFollow = links == Links::noFollow ? AT_SYMLINK_NOFOLLOW : 0;
+    struct statx info{};
+    if (::statx(AT_FDCWD, name.constData(), noFollow, STATX_TYPE | STATX_INO | STATX_BTIME, &info) != 0
+        || !S_ISDIR(info.stx_mode)) {
         return std::nullopt;
     }
-    return info;
+    Identity identity;
+    identity.device = static_cast<quint64>(makedev(info.stx_dev_major, info.stx_dev_minor));
+    identity.inode = info.stx_ino;
+    if (info.stx_mask & STATX_BTIME) {
+        identity.birthNs = static_cast<qint64>(info.stx_btime.tv_sec) * 1000000000LL + info.stx_btime.tv_nsec;
+    }
+    const int fd = ::open(name.constData(),
+        O_RDONLY | O_DIRECTORY | O_CLOEXEC | (links == Links::noFollow ? O_NOFOLLOW : 0));
+    if (fd >= 0) {
+        int generation = 0;
+        if (::ioctl(fd, FS_IOC_GETVERSION, &generation) == 0) {
+            identity.generation = static_cast<quint32>(generation);
+        }
+        ::close(fd);
+    }
+    return identity;
 }
 
-bool sameIdentity(const struct stat& info, const Bookmark& bookmark)
+bool sameIdentity(const Identity& now, const Identity& recorded)
 {
-    return static_cast<quint64>(info.st_dev) == bookmark.device
-        && static_cast<quint64>(info.st_ino) == bookmark.inode;
+    if (now.device != recorded.device || now.inode != recorded.inode) {
+        return false;
+    }
+    if (now.generation && recorded.generation && *now.generation != *recorded.generation) {
+        return false;
+    }
+    if (now.birthNs && recorded.birthNs && *now.birthNs != *recorded.birthNs) {
+        return false;
+    }
+    return true;
 }
 
 // Looks for the bookmarked folder in its old parent and in that parent's subfolders.
@@ -120,8 +169,8 @@ std::optional<QString> searchMoved(const Bookmark& bookmark)
             return std::nullopt;
         }
         const QString candidate = parent + QLatin1Char('/') + name;
-        const auto info = directoryStat(candidate, Links::noFollow);
-        if (info && sameIdentity(*info, bookmark)) {
+        const auto identity = directoryIdentity(candidate, Links::noFollow);
+        if (identity && sameIdentity(*identity, bookmark.identity)) {
             return candidate;
         }
         level.append(candidate);
@@ -132,8 +181,8 @@ std::optional<QString> searchMoved(const Bookmark& bookmark)
                 return std::nullopt;
             }
             const QString candidate = folder + QLatin1Char('/') + name;
-            const auto info = directoryStat(candidate, Links::noFollow);
-            if (info && sameIdentity(*info, bookmark)) {
+            const auto identity = directoryIdentity(candidate, Links::noFollow);
+            if (identity && sameIdentity(*identity, bookmark.identity)) {
                 return candidate;
             }
         }
@@ -164,8 +213,8 @@ std::optional<QString> VaultManager::getVaultURL() const
         printLine(QStringLiteral("Failed to resolve vault bookmark: the bookmark data is not valid"));
         return std::nullopt;
     }
-    if (const auto info = directoryStat(bookmark->path, Links::follow)) {
-        if (!sameIdentity(*info, *bookmark)) {
+    if (const auto identity = directoryIdentity(bookmark->path, Links::follow)) {
+        if (!sameIdentity(*identity, bookmark->identity)) {
             printLine(QStringLiteral("Bookmark is stale"));
         }
         return bookmark->path;
@@ -187,13 +236,13 @@ void VaultManager::setVaultURL(const QString& folderPath)
         printLine(QStringLiteral("Failed to create bookmark for vault: ") + errnoText(error));
         return;
     }
-    if (!S_ISDIR(info.st_mode)) {
+    const auto identity = directoryIdentity(path, Links::follow);
+    if (!S_ISDIR(info.st_mode) || !identity) {
         printLine(QStringLiteral("Failed to create bookmark for vault: ") + errnoText(ENOTDIR));
         return;
     }
-    const Bookmark bookmark{path, static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)};
     UserPreferences preferences = config_.preferences();
-    preferences.vaultBookmark = encodeBookmark(bookmark);
+    preferences.vaultBookmark = encodeBookmark(Bookmark{path, *identity});
     config_.save(preferences);
     printLine(QStringLiteral("Saved bookmark for: ") + path);
 }

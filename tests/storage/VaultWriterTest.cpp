@@ -1,0 +1,260 @@
+#include "storage/ConfigManager.h"
+#include "storage/UserDefaults.h"
+#include "storage/VaultManager.h"
+#include "storage/VaultWriter.h"
+
+#include "StorageTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using Kind = VaultWriter::WriteError::Kind;
+using storagetest::filesUnder;
+using storagetest::readAll;
+using storagetest::StdoutCapture;
+
+// A vault "My Vault" inside a scratch folder; "outside" is a sibling the writer must never touch.
+class VaultWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(vault));
+        ASSERT_TRUE(QDir().mkpath(outside));
+        StdoutCapture quiet;
+        VaultManager(config).setVaultURL(vault);
+    }
+
+    void setDestination(std::optional<QString> folder)
+    {
+        UserPreferences preferences = config.preferences();
+        preferences.destinationFolder = std::move(folder);
+        config.save(preferences);
+    }
+
+    ExportResult write(const QString& markdown, const QString& filename,
+        const QMap<QString, QByteArray>& assets = {})
+    {
+        return VaultWriter(config).write(markdown, filename, assets);
+    }
+
+    // Runs a write that must fail and returns its kind; what() must say something.
+    Kind failingWrite(const QString& filename, const QMap<QString, QByteArray>& assets = {})
+    {
+        try {
+            write(QStringLiteral("# note"), filename, assets);
+        } catch (const VaultWriter::WriteError& error) {
+            EXPECT_STRNE(error.what(), "");
+            return error.kind();
+        }
+        ADD_FAILURE() << "the write succeeded";
+        return Kind::fileWriteFailed;
+    }
+
+    QTemporaryDir root;
+    QString vault = root.path() + QStringLiteral("/My Vault");
+    QString outside = root.path() + QStringLiteral("/outside");
+    UserDefaults defaults{root.path() + QStringLiteral("/store.conf")};
+    ConfigManager config{defaults};
+};
+
+TEST_F(VaultWriterTest, RepeatedNotesGetNumberedNamesAndNothingIsOverwritten)
+{
+    struct Case {
+        QString filename;
+        QStringList expected;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("Chat.md"),
+            {QStringLiteral("Chat.md"), QStringLiteral("Chat 2.md"), QStringLiteral("Chat 3.md")}},
+        {QStringLiteral("v1.2 notes.md"), {QStringLiteral("v1.2 notes.md"), QStringLiteral("v1.2 notes 2.md")}},
+        {QStringLiteral("Plain"), {QStringLiteral("Plain"), QStringLiteral("Plain 2")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.filename.toStdString());
+        for (int i = 0; i < c.expected.size(); ++i) {
+            const QString body = QStringLiteral("body %1 of %2").arg(i).arg(c.filename);
+            const ExportResult result = write(body, c.filename);
+            EXPECT_EQ(result.vaultName, QStringLiteral("My Vault"));
+            EXPECT_EQ(result.relativePath, QStringLiteral("Mossbridge Inbox/") + c.expected[i]);
+            EXPECT_EQ(result.absolutePath, vault + QLatin1Char('/') + result.relativePath);
+        }
+        for (int i = 0; i < c.expected.size(); ++i) {
+            EXPECT_EQ(readAll(vault + QStringLiteral("/Mossbridge Inbox/") + c.expected[i]),
+                QStringLiteral("body %1 of %2").arg(i).arg(c.filename).toUtf8());
+        }
+    }
+}
+
+TEST_F(VaultWriterTest, NotesWithAssetsGetTheirOwnNumberedFolders)
+{
+    const QMap<QString, QByteArray> assets = {
+        {QStringLiteral("image.png"), QByteArray("\x89PNG\0data", 9)},
+        {QStringLiteral("report.pdf"), QByteArray("%PDF")},
+    };
+    const QString markdown = QStringLiteral("![](Chat_files/image.png) [r](Chat_files/report.pdf) Chat_files");
+
+    const ExportResult first = write(markdown, QStringLiteral("Chat.md"), assets);
+    const ExportResult second = write(markdown, QStringLiteral("Chat.md"), assets);
+
+    EXPECT_EQ(first.relativePath, QStringLiteral("Mossbridge Inbox/Chat/Chat.md"));
+    EXPECT_EQ(second.relativePath, QStringLiteral("Mossbridge Inbox/Chat 2/Chat 2.md"));
+    EXPECT_EQ(second.absolutePath, vault + QStringLiteral("/Mossbridge Inbox/Chat 2/Chat 2.md"));
+    EXPECT_EQ(filesUnder(vault + QStringLiteral("/Mossbridge Inbox")),
+        (QStringList{QStringLiteral("Chat 2/"), QStringLiteral("Chat 2/Chat 2.md"), QStringLiteral("Chat 2/assets/"),
+            QStringLiteral("Chat 2/assets/image.png"), QStringLiteral("Chat 2/assets/report.pdf"),
+            QStringLiteral("Chat/"), QStringLiteral("Chat/Chat.md"), QStringLiteral("Chat/assets/"),
+            QStringLiteral("Chat/assets/image.png"), QStringLiteral("Chat/assets/report.pdf")}));
+    // Links use the given name's base, not the numbered folder's.
+    EXPECT_EQ(readAll(second.absolutePath),
+        QByteArray("![](assets/image.png) [r](assets/report.pdf) Chat_files"));
+    EXPECT_EQ(readAll(vault + QStringLiteral("/Mossbridge Inbox/Chat 2/assets/image.png")), assets.value("image.png"));
+
+    // A plain file in the way of the folder name is skipped as well.
+    QFile blocker(vault + QStringLiteral("/Mossbridge Inbox/Log"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_EQ(write(QStringLiteral("x"), QStringLiteral("Log.md"), assets).relativePath,
+        QStringLiteral("Mossbridge Inbox/Log 2/Log 2.md"));
+}
+
+TEST_F(VaultWriterTest, DestinationFolderDecidesWhereTheNoteGoes)
+{
+    struct Case {
+        std::optional<QString> destination;
+        QString expectedNote;
+        QString expectedWithAssets;
+    };
+    const std::vector<Case> cases = {
+        {std::nullopt, QStringLiteral("Mossbridge Inbox/A.md"), QStringLiteral("Mossbridge Inbox/A/A.md")},
+        {QString(), QStringLiteral("A.md"), QStringLiteral("A/A.md")},
+        {QStringLiteral("Notes/Chats/2025"), QStringLiteral("Notes/Chats/2025/A.md"),
+            QStringLiteral("Notes/Chats/2025/A/A.md")},
+        {QStringLiteral("Inbox/"), QStringLiteral("Inbox/A.md"), QStringLiteral("Inbox/A/A.md")},
+        {QStringLiteral("./x/../Sorted//"), QStringLiteral("Sorted/A.md"), QStringLiteral("Sorted/A/A.md")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.destination.value_or(QStringLiteral("<none>")).toStdString());
+        ASSERT_TRUE(QDir(vault).removeRecursively() && QDir().mkpath(vault));
+        setDestination(c.destination);
+        const ExportResult plain = write(QStringLiteral("a"), QStringLiteral("A.md"));
+        EXPECT_EQ(plain.relativePath, c.expectedNote);
+        EXPECT_TRUE(QFileInfo(vault + QLatin1Char('/') + c.expectedNote).isFile());
+        const ExportResult withAssets = write(QStringLiteral("a"), QStringLiteral("A.md"), {{"f.bin", "1"}});
+        EXPECT_EQ(withAssets.relativePath, c.expectedWithAssets);
+        EXPECT_EQ(withAssets.absolutePath, vault + QLatin1Char('/') + c.expectedWithAssets);
+    }
+}
+
+TEST_F(VaultWriterTest, WithoutAVaultNothingIsWritten)
+{
+    config.save({std::nullopt, QStringLiteral("Mossbridge Inbox")});
+    EXPECT_EQ(failingWrite(QStringLiteral("Chat.md")), Kind::noVaultSelected);
+    EXPECT_TRUE(filesUnder(vault).isEmpty());
+}
+
+// The superuser passes access(2) on any folder; the writer also honours the owner's
+// permission bits, so a read-only vault is refused for every user and this runs as root too.
+TEST_F(VaultWriterTest, VaultWithoutWritePermissionIsDeniedAndNothingIsWritten)
+{
+    struct Restore {
+        QString path;
+        ~Restore() { ::chmod(QFile::encodeName(path).constData(), 0755); }
+    } restore{vault};
+    for (mode_t mode : {mode_t{0555}, mode_t{0333}, mode_t{0666}}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::chmod(QFile::encodeName(vault).constData(), mode), 0);
+        EXPECT_EQ(failingWrite(QStringLiteral("Chat.md")), Kind::vaultAccessDenied);
+        EXPECT_EQ(failingWrite(QStringLiteral("Chat.md"), {{"a.png", "x"}}), Kind::vaultAccessDenied);
+        ASSERT_EQ(::chmod(QFile::encodeName(vault).constData(), 0755), 0);
+        EXPECT_TRUE(filesUnder(vault).isEmpty());
+    }
+}
+
+TEST_F(VaultWriterTest, DestinationsLeavingTheVaultAreRefused)
+{
+    ASSERT_TRUE(QFile::link(outside, vault + QStringLiteral("/escape")));
+    ASSERT_TRUE(QDir().mkpath(vault + QStringLiteral("/Real")));
+    ASSERT_TRUE(QFile::link(vault + QStringLiteral("/Real"), vault + QStringLiteral("/Alias")));
+    const QStringList refused = {
+        outside,
+        QStringLiteral("/"),
+        QStringLiteral(".."),
+        QStringLiteral("../outside"),
+        QStringLiteral("Inbox/../../outside"),
+        QStringLiteral("a/b/../../../outside/x"),
+        QStringLiteral("escape"),
+        QStringLiteral("escape/deeper"),
+    };
+    const QStringList before = filesUnder(vault);
+    for (const QString& destination : refused) {
+        SCOPED_TRACE(destination.toStdString());
+        setDestination(destination);
+        EXPECT_EQ(failingWrite(QStringLiteral("Chat.md")), Kind::folderCreationFailed);
+        EXPECT_EQ(failingWrite(QStringLiteral("Chat.md"), {{"a.png", "x"}}), Kind::folderCreationFailed);
+        EXPECT_TRUE(filesUnder(outside).isEmpty());
+        EXPECT_EQ(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            (QStringList{QStringLiteral("My Vault"), QStringLiteral("outside"), QStringLiteral("store.conf")}));
+        EXPECT_EQ(filesUnder(vault), before);
+    }
+    // A link that stays inside the vault is fine.
+    setDestination(QStringLiteral("Alias"));
+    EXPECT_EQ(write(QStringLiteral("a"), QStringLiteral("Chat.md")).relativePath, QStringLiteral("Alias/Chat.md"));
+    EXPECT_TRUE(QFileInfo::exists(vault + QStringLiteral("/Real/Chat.md")));
+}
+
+TEST_F(VaultWriterTest, UnsafeNoteAndAssetNamesAreRefusedBeforeAnythingIsWritten)
+{
+    struct Case {
+        QString note;
+        QMap<QString, QByteArray> assets;
+    };
+    const std::vector<Case> cases = {
+        {QString(), {}},
+        {QStringLiteral("."), {}},
+        {QStringLiteral(".."), {}},
+        {QStringLiteral("../Chat.md"), {}},
+        {QStringLiteral("sub/Chat.md"), {}},
+        {QStringLiteral("/tmp/Chat.md"), {}},
+        {QStringLiteral("Chat.md"), {{"../../evil.png", "x"}}},
+        {QStringLiteral("Chat.md"), {{"ok.png", "x"}, {"sub/dir.png", "x"}}},
+        {QStringLiteral("Chat.md"), {{"..", "x"}}},
+        {QStringLiteral("Chat.md"), {{".", "x"}}},
+        {QStringLiteral("Chat.md"), {{"", "x"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.note + QStringLiteral(" / ") + c.assets.keys().join(',')).toStdString());
+        EXPECT_EQ(failingWrite(c.note, c.assets), Kind::folderCreationFailed);
+        EXPECT_TRUE(filesUnder(vault).isEmpty());
+        EXPECT_TRUE(filesUnder(outside).isEmpty());
+    }
+}
+
+TEST_F(VaultWriterTest, FailedAssetLeavesEarlierFilesButNoNote)
+{
+    // Sorted by name: a.png is written, then the over-long name fails.
+    const QMap<QString, QByteArray> assets = {
+        {QStringLiteral("a.png"), QByteArray("first")},
+        {QString(300, QLatin1Char('z')) + QStringLiteral(".png"), QByteArray("second")},
+    };
+    EXPECT_EQ(failingWrite(QStringLiteral("Chat.md"), assets), Kind::fileWriteFailed);
+    EXPECT_EQ(filesUnder(vault + QStringLiteral("/Mossbridge Inbox")),
+        (QStringList{QStringLiteral("Chat/"), QStringLiteral("Chat/assets/"), QStringLiteral("Chat/assets/a.png")}));
+}
+
+TEST_F(VaultWriterTest, FileInPlaceOfTheDestinationFolderIsAnError)
+{
+    QFile blocker(vault + QStringLiteral("/Mossbridge Inbox"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_EQ(failingWrite(QStringLiteral("Chat.md")), Kind::folderCreationFailed);
+    EXPECT_EQ(filesUnder(vault), QStringList{QStringLiteral("Mossbridge Inbox")});
+}
+
+} // namespace
