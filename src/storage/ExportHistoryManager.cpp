@@ -74,9 +74,7 @@ void ExportHistoryManager::load()
             }
         }
     }
-    for (ExportHistoryItem& item : items) {
-        item.fileExists = existsAt(resolve(item.finalPath));
-    }
+    markExistence(items);
     // Pruned in memory only; the store is written at the next change.
     prune(items);
     {
@@ -164,15 +162,36 @@ QList<QPair<QString, QList<ExportHistoryItem>>> ExportHistoryManager::getGrouped
     return groups;
 }
 
+namespace {
+
+QString joinVault(const std::optional<QString>& vault, const QString& finalPath)
+{
+    if (finalPath.startsWith(QLatin1Char('/')) || !vault) {
+        return finalPath;
+    }
+    return *vault + QLatin1Char('/') + finalPath;
+}
+
+} // namespace
+
 QString ExportHistoryManager::resolve(const QString& finalPath) const
 {
     if (finalPath.startsWith(QLatin1Char('/'))) {
         return finalPath;
     }
-    if (const auto vault = VaultManager(config_).getVaultURL()) {
-        return *vault + QLatin1Char('/') + finalPath;
+    return joinVault(VaultManager(config_).getVaultURL(), finalPath);
+}
+
+void ExportHistoryManager::markExistence(QList<ExportHistoryItem>& items) const
+{
+    if (items.isEmpty()) {
+        return;
     }
-    return finalPath;
+    // The vault is resolved once for the whole list, not once per entry.
+    const auto vault = VaultManager(config_).getVaultURL();
+    for (ExportHistoryItem& item : items) {
+        item.fileExists = existsAt(joinVault(vault, item.finalPath));
+    }
 }
 
 QString ExportHistoryManager::resolvedPath(const QString& finalPath) const
@@ -192,9 +211,7 @@ bool ExportHistoryManager::fileExists(const QString& finalPath) const
 void ExportHistoryManager::refreshFileExistence()
 {
     QList<ExportHistoryItem> items = history();
-    for (ExportHistoryItem& item : items) {
-        item.fileExists = existsAt(resolve(item.finalPath));
-    }
+    markExistence(items);
     {
         std::lock_guard lock(mutex_);
         // Only the flags change; entries added meanwhile keep theirs.

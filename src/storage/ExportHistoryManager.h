@@ -47,6 +47,7 @@ private:
     void prune(QList<ExportHistoryItem>& items) const;
     void save(const QList<ExportHistoryItem>& items);
     QString resolve(const QString& finalPath) const;
+    void markExistence(QList<ExportHistoryItem>& items) const;
 
     UserDefaults& defaults_;
     ConfigManager& config_;

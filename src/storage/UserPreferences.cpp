@@ -14,7 +14,7 @@ const QString kDestinationFolder = QStringLiteral("destinationFolder");
 QByteArray UserPreferences::toJson() const
 {
     QJsonObject object;
-    if (vaultBookmark) {
+    if (vaultBookmark && !vaultBookmark->isEmpty()) {
         object.insert(kVaultBookmark, QString::fromLatin1(vaultBookmark->toBase64()));
     }
     // "" is a real value (the vault's root) and is kept; only a missing folder is left out.
@@ -41,7 +41,9 @@ std::optional<UserPreferences> UserPreferences::fromJson(const QByteArray& json)
         if (!decoded) {
             return std::nullopt;
         }
-        preferences.vaultBookmark = *decoded;
+        if (!decoded.decoded.isEmpty()) {
+            preferences.vaultBookmark = *decoded;
+        }
     } else if (!bookmark.isUndefined() && !bookmark.isNull()) {
         return std::nullopt;
     }
