@@ -373,12 +373,25 @@ QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& ele
 {
     const PageSelectors& sel = selectors();
     const QStringList classes = element.attr(QStringLiteral("class")).split(QLatin1Char(' '));
+    const bool message = isMessageElement(element, classes);
+
+    // A tuple container is opened before the announcement test: an announcement among its
+    // children must not flatten every message of the tuple into one italic line.
+    if (!message
+        && (classes.contains(QLatin1String("ChatMessagesView_tupleGroup"))
+            || classes.contains(QLatin1String("ChatMessagesView_messageTuple")))) {
+        QString out;
+        for (const HtmlNode* child : element.childElements()) {
+            out += convertElementToMarkdown(*child, dryRun);
+        }
+        return out;
+    }
 
     if (element.selectFirst(sel.announcement)) {
         return QStringLiteral("\n*") + element.text() + QStringLiteral("*\n");
     }
 
-    if (isMessageElement(element, classes)) {
+    if (message) {
         if (element.selectFirst(sel.rightSide)) {
             const HtmlNode* bubble = element.selectFirst(sel.bubble);
             if (!bubble) {
@@ -420,19 +433,7 @@ QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& ele
             + renderer.processMessageContent(*content, QStringLiteral("> "), dryRun) + QLatin1Char('\n');
     }
 
-    for (const QString& name : classes) {
-        if (name.contains(QLatin1String("Message_viewMoreButton"))) {
-            return {};
-        }
-    }
-    if (classes.contains(QLatin1String("ChatMessagesView_tupleGroup"))
-        || classes.contains(QLatin1String("ChatMessagesView_messageTuple"))) {
-        QString out;
-        for (const HtmlNode* child : element.childElements()) {
-            out += convertElementToMarkdown(*child, dryRun);
-        }
-        return out;
-    }
+    // Anything else, the "view more" buttons included, contributes nothing.
     return {};
 }
 

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+#include <optional>
+
+class MarkdownConverter;
+
+namespace convtest {
+
+// The export time every fixture is converted at: Thursday, 2 January 2025, 10:00 local time.
+QDateTime referenceTime();
+
+// A page under tests/fixtures/convert.
+QString page(const QString& name);
+// An expected note body under tests/fixtures/convert.
+QString expected(const QString& name);
+
+// The note without its front matter (everything after the closing "---").
+QString body(const QString& note);
+
+// Collects the converter's log lines and download requests (from any thread).
+class HookRecorder {
+public:
+    void attach(MarkdownConverter& converter);
+    QStringList lines() const;
+    QStringList requests() const;
+    bool logged(const QString& fragment) const;
+
+private:
+    mutable std::mutex mutex_;
+    QStringList lines_;
+    QStringList requests_;
+};
+
+struct Conversion {
+    QString note;
+    QString title;
+    QString suggestedFilename;
+    qint64 totalAssets = 0;
+    qint64 processedAssets = 0;
+    QStringList log;
+    QStringList dryRunRequests;
+    QStringList requests;
+    QMap<QString, QByteArray> assets;
+};
+
+// Converts a page the way the export does: construction, a dry run, then the real run in
+// which every download is answered at once with the bytes of its address.
+Conversion convert(const QString& html, const std::optional<QString>& chatUrl = std::nullopt);
+
+} // namespace convtest
