@@ -147,6 +147,7 @@ QString AssetDownloads::downloadAndLinkAsset(
     if (name.isEmpty()) {
         name = reserveFilename(chooseFilename(element, address, assetType));
         urlToFilename_.insert(address, name);
+        assetOrder_.append(address);
         // Each distinct asset counts once per conversion, so the dry run's count is the number
         // of downloads the real run makes and progress can reach 100 %.
         std::lock_guard lock(progressLock_);
@@ -202,6 +203,16 @@ QString AssetDownloads::reserveFilename(const QString& name)
     }
     reservedFilenames_.insert(candidate);
     return candidate;
+}
+
+void AssetDownloads::requestUnscheduled()
+{
+    for (const QString& address : std::as_const(assetOrder_)) {
+        if (!scheduledUrls_.contains(address)) {
+            scheduledUrls_.insert(address);
+            downloadFileAsync(address, urlToFilename_.value(address));
+        }
+    }
 }
 
 void AssetDownloads::downloadFileAsync(const QString& url, const QString& filename)

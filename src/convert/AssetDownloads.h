@@ -30,6 +30,9 @@ public:
     // The Markdown for an image, video, audio or file element; counts the asset and, unless
     // dryRun, requests its download (once per address).
     QString downloadAndLinkAsset(const HtmlNode& element, const QString& assetType, bool dryRun);
+    // Requests, in the order they were met, the assets named so far but not yet requested
+    // (those a dry run found).
+    void requestUnscheduled();
     void downloadFileAsync(const QString& url, const QString& filename);
     bool waitForDownloads(std::chrono::milliseconds timeout);
     // Thread-safe; an answer for an address that is not pending is logged and ignored.
@@ -56,6 +59,7 @@ private:
     QSet<QString> reservedFilenames_;
     QStringList scheduledFilenames_;
     QHash<QString, QString> urlToFilename_;
+    QStringList assetOrder_;
     QSet<QString> scheduledUrls_;
 
     // progressLock: the counters and the start time of the first download.

@@ -20,7 +20,9 @@ const QString defaultBotName = QStringLiteral("Bot");
 
 // Every fixed selector of the page walk, parsed once and shared (they are immutable).
 struct PageSelectors {
-    std::vector<CssSelector> cleanup;
+    // The clean-up list as one selector group: every entry is a compound selector, so
+    // whether an element matches does not depend on what was removed before it.
+    std::optional<CssSelector> cleanup;
     CssSelector headerTitle { QStringLiteral("p[class*='ChatHeader_overflow']") };
     CssSelector title { QStringLiteral("title") };
     CssSelector members { QStringLiteral("[data-testid='chat-members-display-text']") };
@@ -56,9 +58,11 @@ struct PageSelectors {
             "div[class*='Message_viewMoreButtonWrapper']",
             "button[class*='Message_viewMoreButton']",
         };
+        QStringList group;
         for (const char* text : cleanupList) {
-            cleanup.emplace_back(QString::fromLatin1(text));
+            group.append(QString::fromLatin1(text));
         }
+        cleanup.emplace(group.join(QStringLiteral(", ")));
     }
 };
 
@@ -155,6 +159,7 @@ public:
 
     std::optional<QString> extractTitle() const;
     QString run(bool dryRun);
+    QString render(bool dryRun);
     void cleanup();
     QString frontMatter() const;
     QString convertElementToMarkdown(const HtmlNode& element, bool dryRun);
@@ -171,6 +176,8 @@ public:
     // The bot name the page itself gives (title, member list), read once before the first
     // clean-up, so the dry run and the real run name bots alike.
     std::optional<QString> pageBotName;
+    bool cleanedUp = false;
+    std::optional<QString> renderedNote;
     qsizetype sizeHint = 0;
     std::chrono::milliseconds deadline { std::chrono::seconds(300) };
     AssetDownloads downloads;
@@ -275,6 +282,23 @@ QString MarkdownConverter::process(bool dryRun)
 
 QString MarkdownConverter::Private::run(bool dryRun)
 {
+    // After the first run's clean-up the page no longer changes, and asset names are fixed
+    // once given, so a later run would write the very same text: it only has to request
+    // the assets the earlier (dry) run found.
+    if (!renderedNote) {
+        renderedNote = render(dryRun);
+    }
+    if (!dryRun) {
+        downloads.requestUnscheduled();
+        if (!q.waitForDownloads(deadline) && q.logger) {
+            q.logger(QStringLiteral("⚠️ Downloads timed out."));
+        }
+    }
+    return *renderedNote;
+}
+
+QString MarkdownConverter::Private::render(bool dryRun)
+{
     const PageSelectors& sel = selectors();
     const HtmlNode* root = soup->documentElement();
 
@@ -300,7 +324,7 @@ QString MarkdownConverter::Private::run(bool dryRun)
 
     QString note;
     // The note is a fraction of the page's markup; reserve once instead of growing often.
-    note.reserve(sizeHint / 4 + 1024);
+    note.reserve(sizeHint / 2 + 1024);
     note += QLatin1String("---\n");
     note += frontMatter();
     note += QLatin1String("\n---");
@@ -343,17 +367,38 @@ QString MarkdownConverter::Private::run(bool dryRun)
         }
     }
 
-    if (!dryRun && !q.waitForDownloads(deadline) && q.logger) {
-        q.logger(QStringLiteral("⚠️ Downloads timed out."));
-    }
     return note;
 }
 
 void MarkdownConverter::Private::cleanup()
 {
-    for (const CssSelector& selector : selectors().cleanup) {
-        HtmlDocument::remove(soup->select(selector));
+    // One walk over the page; a removed element's subtree goes with it and is not searched.
+    // Once done, the page holds no furniture any more, so later runs skip it.
+    if (cleanedUp) {
+        return;
     }
+    const CssSelector& furniture = *selectors().cleanup;
+    std::vector<HtmlNode*> found;
+    std::vector<HtmlNode*> stack;
+    if (HtmlNode* root = soup->documentElement()) {
+        stack.push_back(root);
+    }
+    while (!stack.empty()) {
+        HtmlNode* node = stack.back();
+        stack.pop_back();
+        if (furniture.matches(*node)) {
+            found.push_back(node);
+            continue;
+        }
+        const auto& children = node->childNodes();
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            if ((*it)->isElement()) {
+                stack.push_back(*it);
+            }
+        }
+    }
+    HtmlDocument::remove(found);
+    cleanedUp = true;
 }
 
 QString MarkdownConverter::Private::frontMatter() const
