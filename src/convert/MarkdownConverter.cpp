@@ -8,7 +8,6 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
-#include <QTimeZone>
 
 #include <array>
 #include <vector>
@@ -323,7 +322,8 @@ QString MarkdownConverter::Private::render(bool dryRun)
     cleanup();
 
     QString note;
-    // The note is a fraction of the page's markup; reserve once instead of growing often.
+    // The note is usually under half the page's markup; one reservation avoids regrowing a
+    // string of many megabytes.
     note.reserve(sizeHint / 2 + 1024);
     note += QLatin1String("---\n");
     note += frontMatter();
