@@ -131,7 +131,7 @@ public:
     void optionalRecord(QLatin1StringView key, std::optional<Record>& out)
     {
         if (const auto v = optionalValue(key)) {
-            out = Record::fromJson(*v);
+            out = Record::fromJson(QJsonValue(*v));
             if (!out) {
                 ok_ = false;
             }
@@ -141,7 +141,7 @@ public:
 private:
     // JSON numbers are doubles in Qt's model; an integer field takes a whole number that fits
     // in 64 bits, like a plain JSON decoder would, and nothing else.
-    static bool toInteger(const QJsonValue& v, qint64& out)
+    static bool toInteger(QJsonValueConstRef v, qint64& out)
     {
         if (!v.isDouble()) {
             return false;
@@ -158,7 +158,9 @@ private:
         return true;
     }
 
-    std::optional<QJsonValue> requiredValue(QLatin1StringView key)
+    // Lookups hand out references into the parsed document: copying a value out as a
+    // QJsonValue would copy its string, and a chunk string is megabytes long.
+    std::optional<QJsonValueConstRef> requiredValue(QLatin1StringView key)
     {
         if (!ok_) {
             return std::nullopt;
@@ -172,7 +174,7 @@ private:
     }
 
     // An absent key or a null value both read as no value.
-    std::optional<QJsonValue> optionalValue(QLatin1StringView key)
+    std::optional<QJsonValueConstRef> optionalValue(QLatin1StringView key)
     {
         if (!ok_) {
             return std::nullopt;
