@@ -1,6 +1,7 @@
 #include "convert/HtmlDocument.h"
 
 #include "convert/CssSelector.h"
+#include "convert/HtmlParseArena.h"
 
 #include <gumbo.h>
 
@@ -209,49 +210,47 @@ struct HtmlTreeBuilder {
             node->str_ = QString::fromUtf8(s.data(), qsizetype(s.size()));
     }
 
+    // Nodes go into the array in document order (pre-order), each appended to its parent's
+    // child list when it is made; then the subtree sizes are summed from the back.
     HtmlNode* build(const GumboNode* root)
     {
         struct Pending {
             const GumboNode* gumbo;
-            HtmlNode* node;
+            HtmlNode* parent;
         };
-        HtmlNode* top = &nodes[nextNode++];
-        std::vector<Pending> stack{{root, top}};
+        std::vector<Pending> stack{{root, nullptr}};
         while (!stack.empty()) {
             const Pending p = stack.back();
             stack.pop_back();
+            HtmlNode* node = &nodes[nextNode++];
+            node->parent_ = p.parent;
+            if (p.parent)
+                p.parent->children_.push_back(node);
             if (p.gumbo->type == GUMBO_NODE_ELEMENT || p.gumbo->type == GUMBO_NODE_TEMPLATE)
-                fillElement(p.node, p.gumbo);
+                fillElement(node, p.gumbo);
             else
-                fillText(p.node, p.gumbo);
+                fillText(node, p.gumbo);
             const GumboVector* children = keptChildren(p.gumbo);
             if (!children)
                 continue;
-            size_t kept = 0;
-            for (unsigned i = 0; i < children->length; ++i)
-                kept += keptNode(static_cast<const GumboNode*>(children->data[i])) ? 1 : 0;
-            if (kept == 0)
-                continue;
-            p.node->children_.reserve(kept);
-            for (unsigned i = 0; i < children->length; ++i) {
+            const size_t before = stack.size();
+            for (unsigned i = children->length; i-- > 0;) {
                 const auto* c = static_cast<const GumboNode*>(children->data[i]);
-                if (!keptNode(c))
-                    continue;
-                HtmlNode* child = &nodes[nextNode++];
-                child->parent_ = p.node;
-                p.node->children_.push_back(child);
-                stack.push_back({c, child});
+                if (keptNode(c))
+                    stack.push_back({c, node});
             }
+            node->children_.reserve(stack.size() - before);
         }
-        return top;
+        for (size_t i = nextNode; i-- > 0;) {
+            HtmlNode& n = nodes[i];
+            for (const HtmlNode* c : n.children_)
+                n.subtreeSize_ += c->subtreeSize_;
+        }
+        return &nodes[0];
     }
 };
 
 // --- HtmlNode ---
-
-bool HtmlNode::isElement() const { return kind_ == Kind::Element; }
-bool HtmlNode::isText() const { return kind_ == Kind::Text; }
-HtmlNode* HtmlNode::parent() const { return parent_; }
 
 const QString& HtmlNode::wholeText() const
 {
@@ -315,8 +314,6 @@ std::span<const HtmlAttribute> HtmlNode::attributes() const
     return {attrs_, attrCount_};
 }
 
-const std::vector<HtmlNode*>& HtmlNode::childNodes() const { return children_; }
-
 std::vector<HtmlNode*> HtmlNode::childElements() const
 {
     std::vector<HtmlNode*> elements;
@@ -375,26 +372,22 @@ QString HtmlNode::text() const
     return out;
 }
 
-namespace {
-
+// A linear scan of the node array, jumping over the subtrees removed since parsing: much
+// cheaper than chasing child lists, and no stack at all.
 template <typename Visit>
-void walkElements(const HtmlNode* root, Visit&& visit)
+void HtmlNode::walkElements(const HtmlNode* root, Visit&& visit)
 {
-    std::vector<const HtmlNode*> stack{root};
-    while (!stack.empty()) {
-        const HtmlNode* n = stack.back();
-        stack.pop_back();
-        if (!visit(n))
-            return;
-        const std::vector<HtmlNode*>& children = n->childNodes();
-        for (auto it = children.rbegin(); it != children.rend(); ++it) {
-            if ((*it)->isElement())
-                stack.push_back(*it);
+    const HtmlNode* end = root + root->subtreeSize_;
+    for (const HtmlNode* n = root; n < end;) {
+        if (n != root && (n->flags_ & DetachedFlag)) {
+            n += n->subtreeSize_;
+            continue;
         }
+        if (n->kind_ == Kind::Element && !visit(n))
+            return;
+        ++n;
     }
 }
-
-} // namespace
 
 std::vector<HtmlNode*> HtmlNode::select(const CssSelector& selector) const
 {
@@ -441,6 +434,7 @@ void HtmlNode::remove()
     auto& siblings = parent_->children_;
     siblings.erase(std::find(siblings.begin(), siblings.end(), this));
     parent_ = nullptr;
+    flags_ |= DetachedFlag;
 }
 
 // --- HtmlDocument ---
@@ -456,21 +450,24 @@ std::unique_ptr<HtmlDocument> HtmlDocument::parse(const QString& html)
 
 std::unique_ptr<HtmlDocument> HtmlDocument::parse(const QByteArray& utf8Html)
 {
-    GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, utf8Html.constData(),
+    // gumbo's whole output lives in the arena and goes with it, right after the copy.
+    HtmlParseArena arena;
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = &HtmlParseArena::gumboAllocate;
+    options.deallocator = &HtmlParseArena::gumboDeallocate;
+    options.userdata = &arena;
+    options.max_errors = 0;   // parse errors are not reported; do not collect them
+    const GumboOutput* output = gumbo_parse_with_options(&options, utf8Html.constData(),
         size_t(utf8Html.size()));
     if (!output || !output->root)
         throw ParseError("The HTML parser could not parse the page");
-    // gumbo's own tree is released as soon as the copy is made; a parse failure of the copy
-    // (out of memory) must not leak it either.
-    struct OutputGuard {
-        GumboOutput* output;
-        ~OutputGuard() { gumbo_destroy_output(&kGumboDefaultOptions, output); }
-    } guard{output};
 
     std::unique_ptr<HtmlDocument> doc(new HtmlDocument());
     size_t nodeCount = 0;
     size_t attributeCount = 0;
     HtmlTreeBuilder::count(output->root, nodeCount, attributeCount);
+    if (nodeCount > UINT32_MAX)
+        throw ParseError("The page has too many nodes");
     doc->storage_->nodes.reset(new HtmlNode[nodeCount]);
     if (attributeCount > 0)
         doc->storage_->attributes.reset(new HtmlAttribute[attributeCount]);
@@ -501,7 +498,7 @@ HtmlNode* HtmlDocument::body() const
 std::vector<HtmlNode*> HtmlDocument::select(const CssSelector& selector) const
 {
     std::vector<HtmlNode*> found;
-    walkElements(storage_->root, [&](const HtmlNode* n) {
+    HtmlNode::walkElements(storage_->root, [&](const HtmlNode* n) {
         if (selector.matchesWithin(*n, nullptr))
             found.push_back(const_cast<HtmlNode*>(n));
         return true;
@@ -517,7 +514,7 @@ std::vector<HtmlNode*> HtmlDocument::select(const QString& selector) const
 HtmlNode* HtmlDocument::selectFirst(const CssSelector& selector) const
 {
     HtmlNode* first = nullptr;
-    walkElements(storage_->root, [&](const HtmlNode* n) {
+    HtmlNode::walkElements(storage_->root, [&](const HtmlNode* n) {
         if (selector.matchesWithin(*n, nullptr)) {
             first = const_cast<HtmlNode*>(n);
             return false;
@@ -548,6 +545,7 @@ void HtmlDocument::remove(const std::vector<HtmlNode*>& nodes)
             if (!doomed.count(c))
                 return false;
             c->parent_ = nullptr;
+            c->flags_ |= HtmlNode::DetachedFlag;
             return true;
         }), children.end());
     }

@@ -80,22 +80,34 @@ private:
         BlockFlag = 1,      // a separating blank around it in text()
         BreakFlag = 2,      // "br"
         RawTextFlag = 4,    // "script"/"style": its text is no readable text
+        DetachedFlag = 8,   // removed from its parent
     };
 
     // The value of the attribute whose (already lower-case) name is `lowerName`, or nullptr.
     const QString* findAttr(QStringView lowerName) const;
     void appendText(QString& out, bool& pendingBlank) const;
 
+    template <typename Visit>
+    static void walkElements(const HtmlNode* root, Visit&& visit);
+
     HtmlNode* parent_ = nullptr;
     const HtmlAttribute* attrs_ = nullptr;
     std::vector<HtmlNode*> children_;
     QString str_;   // tag name of an element, whole text of a text node
+    // The document keeps its nodes in one array in document order, so a node's subtree as
+    // parsed is the run of this many nodes starting at the node itself.
+    std::uint32_t subtreeSize_ = 1;
     std::uint32_t attrCount_ = 0;
     Kind kind_ = Kind::Element;
     std::uint8_t flags_ = 0;
 };
 
 // A parsed HTML page (HTML5 tree building with gumbo).
+inline bool HtmlNode::isElement() const { return kind_ == Kind::Element; }
+inline bool HtmlNode::isText() const { return kind_ == Kind::Text; }
+inline HtmlNode* HtmlNode::parent() const { return parent_; }
+inline const std::vector<HtmlNode*>& HtmlNode::childNodes() const { return children_; }
+
 class HtmlDocument {
 public:
     // Throws ParseError when the text cannot be parsed.
