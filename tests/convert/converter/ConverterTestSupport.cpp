@@ -1,6 +1,8 @@
 #include "ConverterTestSupport.h"
 
 #include "convert/MarkdownConverter.h"
+
+#include <algorithm>
 #include "support/TestSupport.h"
 
 #include <QTimeZone>
@@ -97,6 +99,21 @@ Conversion convert(const QString& html, const std::optional<QString>& chatUrl)
     result.processedAssets = converter.processedAssets();
     result.assets = converter.assets();
     return result;
+}
+
+void expectNote(const NoteCase& noteCase)
+{
+    const Conversion result = convert(page(QString::fromLatin1(noteCase.page)));
+    EXPECT_EQ(body(result.note).toStdString(), expected(QString::fromLatin1(noteCase.note)).toStdString())
+        << noteCase.rule;
+}
+
+std::string noteCaseName(const ::testing::TestParamInfo<NoteCase>& info)
+{
+    std::string name = info.param.page;
+    name = name.substr(0, name.find('.'));
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
 }
 
 } // namespace convtest

@@ -6,8 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
 #include <mutex>
 #include <optional>
+#include <string>
 
 class MarkdownConverter;
 
@@ -53,5 +56,17 @@ struct Conversion {
 // Converts a page the way the export does: construction, a dry run, then the real run in
 // which every download is answered at once with the bytes of its address.
 Conversion convert(const QString& html, const std::optional<QString>& chatUrl = std::nullopt);
+
+// A fixture page, its expected note body and the rule it shows.
+struct NoteCase {
+    const char* page;
+    const char* note;
+    const char* rule;
+};
+
+// Converts the case's page and compares the note body with the expected one.
+void expectNote(const NoteCase& noteCase);
+// The test name of a case: its page's name without extension, "-" as "_".
+std::string noteCaseName(const ::testing::TestParamInfo<NoteCase>& info);
 
 } // namespace convtest

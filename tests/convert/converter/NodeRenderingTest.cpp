@@ -13,23 +13,18 @@
 using convtest::body;
 using convtest::convert;
 using convtest::expected;
+using convtest::expectNote;
+using convtest::NoteCase;
+using convtest::noteCaseName;
 using convtest::page;
 
 namespace {
-
-struct NoteCase {
-    const char* page;
-    const char* note;
-    const char* rule;
-};
 
 class RenderedNote : public ::testing::TestWithParam<NoteCase> {};
 
 TEST_P(RenderedNote, GivesTheExpectedNote)
 {
-    const NoteCase& c = GetParam();
-    const convtest::Conversion result = convert(page(QString::fromLatin1(c.page)));
-    EXPECT_EQ(body(result.note).toStdString(), expected(QString::fromLatin1(c.note)).toStdString()) << c.rule;
+    expectNote(GetParam());
 }
 
 const NoteCase renderingCases[] = {
@@ -41,11 +36,7 @@ const NoteCase renderingCases[] = {
     { "referenced.html", "referenced.md", "referenced messages with and without an author" },
 };
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, RenderedNote, ::testing::ValuesIn(renderingCases),
-    [](const ::testing::TestParamInfo<NoteCase>& info) {
-        std::string name = info.param.page;
-        return name.substr(0, name.find('.'));
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, RenderedNote, ::testing::ValuesIn(renderingCases), noteCaseName);
 
 TEST(NodeRendering, TextNodesKeepTheirWhitespace)
 {

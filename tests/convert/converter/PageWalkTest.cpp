@@ -14,23 +14,18 @@
 using convtest::body;
 using convtest::convert;
 using convtest::expected;
+using convtest::expectNote;
+using convtest::NoteCase;
+using convtest::noteCaseName;
 using convtest::page;
 
 namespace {
-
-struct NoteCase {
-    const char* page;
-    const char* note;
-    const char* rule;
-};
 
 class PageWalkNote : public ::testing::TestWithParam<NoteCase> {};
 
 TEST_P(PageWalkNote, GivesTheExpectedNote)
 {
-    const NoteCase& c = GetParam();
-    const convtest::Conversion result = convert(page(QString::fromLatin1(c.page)));
-    EXPECT_EQ(body(result.note).toStdString(), expected(QString::fromLatin1(c.note)).toStdString()) << c.rule;
+    expectNote(GetParam());
 }
 
 const NoteCase pageWalkCases[] = {
@@ -48,13 +43,7 @@ const NoteCase pageWalkCases[] = {
     { "fallback-body.html", "fallback-body.md", "without a main element the body's children are tested" },
 };
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, PageWalkNote, ::testing::ValuesIn(pageWalkCases),
-    [](const ::testing::TestParamInfo<NoteCase>& info) {
-        std::string name = info.param.page;
-        name = name.substr(0, name.find('.'));
-        std::replace(name.begin(), name.end(), '-', '_');
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, PageWalkNote, ::testing::ValuesIn(pageWalkCases), noteCaseName);
 
 TEST(PageWalk, TitleSources)
 {
