@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace {
 
 const QString kStartSelector = QStringLiteral(
@@ -396,8 +398,13 @@ TEST_F(ExportFlowTest, AnotherTabsRunningExportIsNotDisturbed)
     ASSERT_TRUE(extension_.waitFor([&](const IPCMessage& m) {
         return m.request_id == id && m.command == QStringLiteral("ui_render");
     }));
-    const IPCMessage panel = extension_.receivedWithCommand(QStringLiteral("ui_render")).last();
-    EXPECT_EQ(panel.args->tabId, 7);
+    // Tab 5's scroll progress keeps arriving too: pick the refusal's own panel.
+    const QList<IPCMessage> panels = extension_.receivedWithCommand(QStringLiteral("ui_render"));
+    const auto panel = std::find_if(panels.begin(), panels.end(),
+        [&](const IPCMessage& m) { return m.request_id == id; });
+    ASSERT_NE(panel, panels.end());
+    ASSERT_TRUE(panel->args);
+    EXPECT_EQ(panel->args->tabId, 7);
     const std::optional<IPCMessage> status = askSessionStatus();
     ASSERT_TRUE(status);
     EXPECT_EQ(status->result->value(QStringLiteral("active")), QStringLiteral("true"));
