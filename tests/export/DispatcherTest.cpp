@@ -38,6 +38,12 @@ struct DispatchCase {
     std::function<void(ExportController&)> verify;
 };
 
+// Test listings show the case's name instead of its bytes.
+void PrintTo(const DispatchCase& dispatchCase, std::ostream* out)
+{
+    *out << dispatchCase.name;
+}
+
 class DispatcherTest : public ExportFixture, public ::testing::WithParamInterface<DispatchCase> {
 public:
     QString vault() { return configureVault(); }
