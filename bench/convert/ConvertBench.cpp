@@ -9,6 +9,7 @@
 
 #include "convert/HtmlDocument.h"
 #include "convert/MarkdownConverter.h"
+#include "core/MemoryTuning.h"
 
 #include <benchmark/benchmark.h>
 #include <gumbo.h>
@@ -183,6 +184,7 @@ PhaseMemory measurePhase(const char* exe, const char* phase)
 
 int main(int argc, char** argv)
 {
+    tuneAllocatorForLargeBuffers(); // as the application does
     if (argc == 3 && std::strcmp(argv[1], "--phase") == 0)
         return runPhase(argv[2]);
 

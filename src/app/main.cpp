@@ -1,3 +1,4 @@
+#include "core/MemoryTuning.h"
 #include "link/WebSocketServer.h"
 #include "link/WebSocketServerDelegate.h"
 
@@ -31,6 +32,7 @@ private:
 
 int main(int argc, char* argv[])
 {
+    tuneAllocatorForLargeBuffers();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mossbridge"));
     QApplication::setApplicationVersion(QStringLiteral(MOSSBRIDGE_VERSION));

@@ -4,6 +4,7 @@
 #include "core/ActivityLog.h"
 #include "core/AppState.h"
 #include "core/Dispatch.h"
+#include "core/MemoryTuning.h"
 #include "export/ExportShell.h"
 #include "link/ChunkAssembler.h"
 #include "link/WebSocketServer.h"
@@ -265,6 +266,12 @@ void ExportController::serverDidReceiveMessage(WebSocketServer&, const QByteArra
     } else {
         appendLog(QStringLiteral("[WS-SERVER] RCV: ") + number(bytes.size()) + QStringLiteral(" bytes (Binary)"));
     }
+}
+
+void ExportController::serverDidReceiveDecodedMessage(WebSocketServer&, const QByteArray&,
+    const IPCMessage& decoded)
+{
+    handleIPCMessage(decoded);
 }
 
 void ExportController::serverDidLog(WebSocketServer&, const QString& line)
@@ -1209,6 +1216,7 @@ void ExportController::processHTML(const QByteArray& data, const QString& reques
         const QString chatUrl = lastActiveTabURL_;
         startBackground([this, html = std::move(html), requestId, filename, completionRequestId, chatUrl]() mutable {
             runProcessing(std::move(html), requestId, filename, completionRequestId, chatUrl);
+            releaseFreeMemory();
         });
     });
 }

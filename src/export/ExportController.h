@@ -49,6 +49,8 @@ public:
 
     // WebSocketServerDelegate (server thread, except the log lines).
     void serverDidReceiveMessage(WebSocketServer& server, const QByteArray& message) override;
+    void serverDidReceiveDecodedMessage(WebSocketServer& server, const QByteArray& message,
+        const IPCMessage& decoded) override;
     void serverDidLog(WebSocketServer& server, const QString& line) override;
     void serverDidConnect(WebSocketServer& server) override;
     void serverDidDisconnect(WebSocketServer& server) override;

@@ -260,11 +260,12 @@ public:
     bool processMessage(const QByteArray& bytes)
     {
         log(u"ProcessMessage: Decoding "_s + QString::number(bytes.size()) + u" bytes"_s);
-        if (!IPCMessage::decode(bytes)) {
+        const std::optional<IPCMessage> decoded = IPCMessage::decode(bytes);
+        if (!decoded) {
             log(u"Invalid JSON envelope. Ignored."_s);
             return false;
         }
-        withDelegate([&](WebSocketServerDelegate& d) { d.serverDidReceiveMessage(q, bytes); });
+        withDelegate([&](WebSocketServerDelegate& d) { d.serverDidReceiveDecodedMessage(q, bytes, *decoded); });
         return true;
     }
 
