@@ -6,6 +6,7 @@
 #include "core/Dispatch.h"
 #include "core/MemoryTuning.h"
 #include "export/ExportShell.h"
+#include "link/Base64.h"
 #include "link/ChunkAssembler.h"
 #include "link/WebSocketServer.h"
 #include "storage/AppConfig.h"
@@ -137,6 +138,10 @@ ExportController::ExportController(ExportShell* shell, ExportTimings timings, QO
     , disconnectedSince_(std::chrono::steady_clock::now().time_since_epoch().count())
 {
     pool_.setMaxThreadCount(8);
+    memoryReleaseTimer_ = new QTimer(this);
+    memoryReleaseTimer_->setSingleShot(true);
+    memoryReleaseTimer_->setInterval(timings_.memoryReleaseDelay);
+    connect(memoryReleaseTimer_, &QTimer::timeout, this, [] { releaseFreeMemory(); });
 }
 
 ExportController::~ExportController()
@@ -479,9 +484,8 @@ void ExportController::handleChunk(const IPCMessage& message)
         appendLog(invalid);
         return;
     }
-    // Straight from the decoded text; base64 is ASCII, anything else fails the decode.
-    QByteArray::FromBase64Result decoded = QByteArray::fromBase64Encoding(
-        args->chunkBase64->toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    // Strict: a damaged chunk is refused rather than silently shortened.
+    const std::optional<QByteArray> decoded = Base64::decode(*args->chunkBase64);
     if (!decoded) {
         appendLog(invalid);
         return;
@@ -1216,7 +1220,8 @@ void ExportController::processHTML(const QByteArray& data, const QString& reques
         const QString chatUrl = lastActiveTabURL_;
         startBackground([this, html = std::move(html), requestId, filename, completionRequestId, chatUrl]() mutable {
             runProcessing(std::move(html), requestId, filename, completionRequestId, chatUrl);
-            releaseFreeMemory();
+            // Exports in a row reuse the memory of the one before; an idle app gives it back.
+            postMain([this] { memoryReleaseTimer_->start(); });
         });
     });
 }

@@ -173,6 +173,7 @@ private:
     std::optional<ExportSession> currentExport_;
     std::optional<QString> connectedExtensionVersion_;
     QTimer* disconnectTimer_ = nullptr;  // never scheduled; stopped on connect and disconnect
+    QTimer* memoryReleaseTimer_ = nullptr; // started when a processing run ends
 
     mutable std::mutex converterLock_;
     std::shared_ptr<MarkdownConverter> activeConverter_;

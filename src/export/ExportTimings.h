@@ -17,6 +17,8 @@ struct ExportTimings {
     int passLimit = 3600;
     // How long the scroll loop goes on without any extension client connected.
     Duration disconnectGrace {30000};
+    // How long after the last processing run the memory kept for reuse goes back to the system.
+    Duration memoryReleaseDelay {30000};
 
     // The converter's download waits (overall deadline, stall limit, poll interval); nothing
     // keeps the converter's own defaults.
