@@ -6,9 +6,9 @@
 //   convert_bench --phase NAME    (internal) run one phase once and print its memory figures
 
 #include "ChatPageGenerator.h"
+#include "ConversionRun.h"
 
 #include "convert/HtmlDocument.h"
-#include "convert/MarkdownConverter.h"
 #include "core/MemoryTuning.h"
 
 #include <benchmark/benchmark.h>
@@ -53,19 +53,9 @@ void gumboParseOnce(const QByteArray& page)
     gumbo_destroy_output(&kGumboDefaultOptions, output);
 }
 
-// As the export does it: construction, the dry run, and the real run with every download
-// answered at once from inside the request hook.
 qint64 convertOnce(const QString& page)
 {
-    MarkdownConverter converter(page);
-    converter.onRequestDownload = [&converter](const QString& url) {
-        converter.saveDownloadedFile(url, imageBytes(), std::nullopt);
-    };
-    converter.process(true);
-    const QString note = converter.process(false);
-    if (converter.assets().size() != kImages)
-        std::fprintf(stderr, "unexpected asset count %lld\n", static_cast<long long>(converter.assets().size()));
-    return note.size();
+    return convertLikeTheExport(page, imageBytes(), kImages);
 }
 
 void BM_GumboParse(benchmark::State& state)
