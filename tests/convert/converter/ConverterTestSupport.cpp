@@ -108,6 +108,11 @@ void expectNote(const NoteCase& noteCase)
         << noteCase.rule;
 }
 
+TEST_P(FixtureNote, GivesTheExpectedNote)
+{
+    expectNote(GetParam());
+}
+
 std::string noteCaseName(const ::testing::TestParamInfo<NoteCase>& info)
 {
     std::string name = info.param.page;

@@ -66,6 +66,8 @@ struct NoteCase {
 
 // Converts the case's page and compares the note body with the expected one.
 void expectNote(const NoteCase& noteCase);
+// The fixture-note check as a test suite: instantiate it with a table of cases.
+class FixtureNote : public ::testing::TestWithParam<NoteCase> {};
 // The test name of a case: its page's name without extension, "-" as "_".
 std::string noteCaseName(const ::testing::TestParamInfo<NoteCase>& info);
 

@@ -12,20 +12,12 @@
 
 using convtest::body;
 using convtest::convert;
-using convtest::expected;
-using convtest::expectNote;
+using convtest::FixtureNote;
 using convtest::NoteCase;
 using convtest::noteCaseName;
 using convtest::page;
 
 namespace {
-
-class RenderedNote : public ::testing::TestWithParam<NoteCase> {};
-
-TEST_P(RenderedNote, GivesTheExpectedNote)
-{
-    expectNote(GetParam());
-}
 
 const NoteCase renderingCases[] = {
     { "nodes.html", "nodes.md", "one of every element kind the renderer knows" },
@@ -36,7 +28,7 @@ const NoteCase renderingCases[] = {
     { "referenced.html", "referenced.md", "referenced messages with and without an author" },
 };
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, RenderedNote, ::testing::ValuesIn(renderingCases), noteCaseName);
+INSTANTIATE_TEST_SUITE_P(NodeRendering, FixtureNote, ::testing::ValuesIn(renderingCases), noteCaseName);
 
 TEST(NodeRendering, TextNodesKeepTheirWhitespace)
 {

@@ -13,20 +13,12 @@
 
 using convtest::body;
 using convtest::convert;
-using convtest::expected;
-using convtest::expectNote;
+using convtest::FixtureNote;
 using convtest::NoteCase;
 using convtest::noteCaseName;
 using convtest::page;
 
 namespace {
-
-class PageWalkNote : public ::testing::TestWithParam<NoteCase> {};
-
-TEST_P(PageWalkNote, GivesTheExpectedNote)
-{
-    expectNote(GetParam());
-}
 
 const NoteCase pageWalkCases[] = {
     { "bot-name-title.html", "bot-name-title.md", "the page title names the bot" },
@@ -43,7 +35,7 @@ const NoteCase pageWalkCases[] = {
     { "fallback-body.html", "fallback-body.md", "without a main element the body's children are tested" },
 };
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, PageWalkNote, ::testing::ValuesIn(pageWalkCases), noteCaseName);
+INSTANTIATE_TEST_SUITE_P(PageWalk, FixtureNote, ::testing::ValuesIn(pageWalkCases), noteCaseName);
 
 TEST(PageWalk, TitleSources)
 {
