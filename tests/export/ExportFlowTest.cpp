@@ -601,16 +601,22 @@ public:
         timings.disconnectGrace = std::chrono::milliseconds(1500);
         return timings;
     }
+
+    // An export scrolling a long chat whose extension then goes away.
+    void scrollThenLoseTheExtension()
+    {
+        configureVault();
+        chat_.markerAfterQueries = 1000000;
+        invoke();
+        ASSERT_TRUE(waitForMarkerQueries(2));
+        extension_.close();
+        ASSERT_TRUE(log_.waitFor(QStringLiteral("WebSocket Client disconnected")));
+    }
 };
 
 TEST_F(VanishingExtensionTest, ExportEndsAfterTheGrace)
 {
-    configureVault();
-    chat_.markerAfterQueries = 1000000;
-    invoke();
-    ASSERT_TRUE(waitForMarkerQueries(2));
-    extension_.close();
-    ASSERT_TRUE(log_.waitFor(QStringLiteral("WebSocket Client disconnected")));
+    ASSERT_NO_FATAL_FAILURE(scrollThenLoseTheExtension());
     ASSERT_TRUE(log_.waitFor(QStringLiteral("Export aborted."), std::chrono::seconds(10)));
     EXPECT_TRUE(log_.contains(QStringLiteral("No extension connected")));
     ASSERT_TRUE(waitForStatus(QStringLiteral("Ready")));
@@ -619,12 +625,7 @@ TEST_F(VanishingExtensionTest, ExportEndsAfterTheGrace)
 
 TEST_F(VanishingExtensionTest, ReconnectWithinTheGraceGoesOn)
 {
-    configureVault();
-    chat_.markerAfterQueries = 1000000;
-    invoke();
-    ASSERT_TRUE(waitForMarkerQueries(2));
-    extension_.close();
-    ASSERT_TRUE(log_.waitFor(QStringLiteral("WebSocket Client disconnected")));
+    ASSERT_NO_FATAL_FAILURE(scrollThenLoseTheExtension());
     testsupport::processEventsFor(std::chrono::milliseconds(300));
     chat_.markerAfterQueries = 0;
     ASSERT_TRUE(extension_.connectTo(server_->listeningPort()));
