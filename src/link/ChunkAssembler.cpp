@@ -1,5 +1,9 @@
 #include "link/ChunkAssembler.h"
 
+#include "core/MemoryTuning.h"
+
+#include <cstring>
+
 ChunkAssembler& ChunkAssembler::shared()
 {
     static ChunkAssembler instance;
@@ -40,9 +44,13 @@ bool ChunkAssembler::addChunk(const QString& requestId, qint64 index, qint64 tot
             }
             size += part->size();
         }
-        joined.reserve(size);
+        joined.resize(size);
+        adviseHugePages(joined.data(), static_cast<std::size_t>(size));
+        char* out = joined.data();
         for (qint64 i = 0; i < recorded; ++i) {
-            joined.append(entry->value(i));
+            const QByteArray& part = *entry->constFind(i);
+            std::memcpy(out, part.constData(), static_cast<std::size_t>(part.size()));
+            out += part.size();
         }
     }
     completed.insert(requestId, joined);
