@@ -70,14 +70,7 @@ public:
 IPCMessage message(const QString& type, const QString& command, const QString& requestId,
     std::optional<IPCArgs> args = std::nullopt)
 {
-    IPCMessage m;
-    m.version = QStringLiteral("1");
-    m.request_id = requestId;
-    m.source = QStringLiteral("extension");
-    m.type = type;
-    m.command = command;
-    m.args = std::move(args);
-    return m;
+    return IPCMessage::make(QStringLiteral("extension"), type, command, requestId, std::move(args));
 }
 
 // The extension, answering every request at once: the start of the chat is on screen at the

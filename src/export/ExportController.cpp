@@ -43,13 +43,7 @@ QString uuidString()
 
 IPCMessage envelope(const QString& type, const QString& command, const QString& requestId)
 {
-    IPCMessage message;
-    message.version = QStringLiteral("1");
-    message.request_id = requestId;
-    message.source = QStringLiteral("app");
-    message.type = type;
-    message.command = command;
-    return message;
+    return IPCMessage::make(QStringLiteral("app"), type, command, requestId);
 }
 
 std::optional<QString> resultValue(const std::optional<IPCMessage>& reply, const char* key)

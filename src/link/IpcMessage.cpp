@@ -439,6 +439,18 @@ QByteArray IPCMessage::encode() const
     return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
 }
 
+IPCMessage IPCMessage::make(const QString& source, const QString& type, const QString& command,
+    const QString& requestId, std::optional<IPCArgs> args)
+{
+    IPCMessage message;
+    message.request_id = requestId;
+    message.source = source;
+    message.type = type;
+    message.command = command;
+    message.args = std::move(args);
+    return message;
+}
+
 std::optional<IPCMessage> IPCMessage::decode(const QByteArray& bytes)
 {
     QJsonParseError error {};

@@ -96,6 +96,10 @@ struct IPCMessage {
     QJsonObject toJson() const;
     static std::optional<IPCMessage> fromJson(const QJsonValue& value);
 
+    // A version "1" envelope sent by `source` ("app", "extension").
+    static IPCMessage make(const QString& source, const QString& type, const QString& command,
+        const QString& requestId, std::optional<IPCArgs> args = std::nullopt);
+
     // Compact UTF-8 JSON text of the envelope.
     QByteArray encode() const;
     // Parses and strictly decodes one message; nothing when the bytes are not a valid envelope.

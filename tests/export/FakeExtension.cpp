@@ -96,14 +96,7 @@ void FakeExtension::send(const IPCMessage& message)
 IPCMessage FakeExtension::message(const QString& type, const QString& command, const QString& requestId,
     std::optional<IPCArgs> args)
 {
-    IPCMessage m;
-    m.version = QStringLiteral("1");
-    m.request_id = requestId;
-    m.source = QStringLiteral("extension");
-    m.type = type;
-    m.command = command;
-    m.args = std::move(args);
-    return m;
+    return IPCMessage::make(QStringLiteral("extension"), type, command, requestId, std::move(args));
 }
 
 void FakeExtension::respond(const IPCMessage& request, const QMap<QString, QString>& result)
