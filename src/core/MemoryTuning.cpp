@@ -5,7 +5,6 @@
 #endif
 #if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 #include <cstdint>

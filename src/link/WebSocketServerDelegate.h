@@ -19,9 +19,8 @@ public:
     // receiver of multi-megabyte chunks need not decode them twice. Forwards the bytes unless
     // overridden.
     virtual void serverDidReceiveDecodedMessage(WebSocketServer& server, const QByteArray& message,
-        const IPCMessage& decoded)
+        const IPCMessage& /*decoded*/)
     {
-        (void)decoded;
         serverDidReceiveMessage(server, message);
     }
     virtual void serverDidLog(WebSocketServer& server, const QString& line) = 0;
