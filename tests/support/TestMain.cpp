@@ -1,9 +1,13 @@
 // Test entry point: every test program gets its own temporary XDG folders, so no test can
 // touch the user's real settings, vault or desktop registration, and a Qt application object
-// whose thread is the main queue.
+// whose thread is the main queue (a QApplication for the tests of windows).
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#ifdef MOSSBRIDGE_TEST_GUI
+#include <QApplication>
+#endif
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,10 +25,20 @@ int main(int argc, char** argv)
         QDir().mkpath(path);
         setenv(name, path.toUtf8().constData(), 1);
     }
+    const QString runtime = xdg.path() + QStringLiteral("/XDG_RUNTIME_DIR");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    setenv("XDG_RUNTIME_DIR", runtime.toUtf8().constData(), 1);
     setenv("HOME", xdg.path().toUtf8().constData(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
+#ifdef MOSSBRIDGE_TEST_GUI
+    // Windows render in software so that offscreen tests can grab them as images.
+    setenv("QT_QUICK_BACKEND", "software", 0);
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// Registers the QML types of module Mossbridge.Ui (a static module: nothing is loaded from
+// disk). Call once before a QML engine loads one of its views.
+class UiModule {
+public:
+    static void registerTypes();
+    // The module's import name, for QQmlApplicationEngine::loadFromModule and the like.
+    static constexpr const char* uri = "Mossbridge.Ui";
+    // The compiled-in file of a view of the module, e.g. viewUrl("MainView").
+    static QUrl viewUrl(const QString& viewName);
+};
