@@ -1,11 +1,27 @@
-#include "ConsoleShell.h"
-
-#include "core/ActivityLog.h"
 #include "core/MemoryTuning.h"
-#include "export/ExportController.h"
-#include "link/WebSocketServer.h"
+#include "platform/Application.h"
+#include "platform/SingleInstance.h"
+#include "platform/UnixSignalWatcher.h"
+#include "shell/AppDelegate.h"
 
 #include <QApplication>
+#include <QSessionManager>
+
+#include <cstdio>
+
+namespace {
+// The links a launch was given ("mossbridge://…" from the desktop entry's %u).
+QStringList launchUrls(const QStringList& arguments)
+{
+    QStringList urls;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].contains(QStringLiteral("://"))) {
+            urls.append(arguments[i]);
+        }
+    }
+    return urls;
+}
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -14,19 +30,33 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Mossbridge"));
     QApplication::setApplicationVersion(QStringLiteral(MOSSBRIDGE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("app.mossbridge.Mossbridge"));
+    const QStringList urls = launchUrls(QCoreApplication::arguments());
 
-    // Until the activity log window exists its lines go to standard error.
-    ActivityLog::shared().setSink([](const QString& line) { ConsoleShell::write(line); });
+    SingleInstance instance(QStringLiteral("app.mossbridge.Mossbridge"));
+    const SingleInstance::Role role = instance.claim();
+    if (role == SingleInstance::Role::secondary) {
+        const QString error = instance.forward(urls);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "Mossbridge is already running but did not answer: %s\n", qPrintable(error));
+            return 1;
+        }
+        return 0;
+    }
 
-    ConsoleShell shell;
-    ExportController controller(&shell);
-    WebSocketServer server(53122, &controller);
-    controller.setWebSocketServer(&server);
-    server.start();
+    // The session's end and these signals stop the program at once, whatever the quit policy
+    // says of other requests; what runs is finished cleanly below.
+    UnixSignalWatcher signals;
+    QObject::connect(&signals, &UnixSignalWatcher::terminationRequested, &app, [] { Application::terminateNow(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager&) { Application::terminateNow(); });
 
-    const int status = app.exec();
-    controller.shutdown();
-    server.setDelegate(nullptr);
-    server.stop();
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    delegate.attachSingleInstance(instance, role == SingleInstance::Role::alone, instance.aloneReason());
+    if (!urls.isEmpty()) {
+        delegate.applicationOpenURLs(urls);
+    }
+
+    const int status = QApplication::exec();
+    delegate.shutdown();
     return status;
 }
