@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #ifdef MOSSBRIDGE_TEST_GUI
+#include "support/PrivateSessionBus.h"
+
 #include <QApplication>
 #endif
 #include <QTemporaryDir>
@@ -33,6 +35,9 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
 #ifdef MOSSBRIDGE_TEST_GUI
+    // Services a test registers live on a bus of its own (before anything opens the session bus).
+    testsupport::PrivateSessionBus bus;
+    bus.start();
     // Windows render in software so that offscreen tests can grab them as images.
     setenv("QT_QUICK_BACKEND", "software", 0);
     QApplication app(argc, argv);

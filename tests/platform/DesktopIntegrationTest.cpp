@@ -1,0 +1,102 @@
+#include "platform/ApplicationLauncher.h"
+#include "platform/DesktopIntegration.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList registerAndCollect(const QString& executable, const DesktopIntegration::Tools& tools = {})
+{
+    QStringList lines;
+    DesktopIntegration::ensureURLSchemeDefaultHandler(executable, [&lines](const QString& line) { lines.append(line); }, tools);
+    return lines;
+}
+
+QString entryPath()
+{
+    return DesktopIntegration::applicationsFolder() + QLatin1Char('/') + QString::fromLatin1(DesktopIntegration::desktopFileName);
+}
+
+} // namespace
+
+TEST(UrlSchemeRegistration, WritesTheEntrySetsTheHandlerAndASecondRunOnlyConfirms)
+{
+    // The test entry point points XDG_DATA_HOME and XDG_CONFIG_HOME at temporary folders.
+    ASSERT_TRUE(DesktopIntegration::applicationsFolder().startsWith(QDir::tempPath()));
+    const QString program = QStringLiteral("/opt/Moss Bridge/mossbridge");
+
+    EXPECT_EQ(registerAndCollect(program), QStringList {QStringLiteral("Registered URL handler for mossbridge://")});
+    QFile entry(entryPath());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("Exec=\"/opt/Moss Bridge/mossbridge\" %u\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("MimeType=x-scheme-handler/mossbridge;\n")));
+    EXPECT_EQ(DesktopIntegration::queryDefaultHandler(), QStringLiteral("app.mossbridge.Mossbridge.desktop"));
+
+    EXPECT_EQ(registerAndCollect(program), QStringList {QStringLiteral("Registered URL handler for mossbridge://")});
+}
+
+TEST(UrlSchemeRegistration, RebuildsTheCacheWhenTheCheckFindsAnotherHandler)
+{
+    struct Case {
+        const char* name;
+        QString updateDesktopDatabase;
+        QString expected;
+    };
+    // xdg-mime replaced by a tool that answers nothing: the check fails.
+    const QString silent = QStandardPaths::findExecutable(QStringLiteral("true"));
+    ASSERT_FALSE(silent.isEmpty());
+    const Case cases[] = {
+        {"the rebuild runs", QStandardPaths::findExecutable(QStringLiteral("true")), QStringLiteral("Forced Launch Services re-register")},
+        {"the rebuild cannot start", QStringLiteral("/nonexistent/update-desktop-database"), QStringLiteral("Launch Services re-register failed")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DesktopIntegration::Tools tools;
+        tools.xdgMime = silent;
+        tools.updateDesktopDatabase = c.updateDesktopDatabase;
+        EXPECT_EQ(registerAndCollect(QStringLiteral("/usr/bin/mossbridge"), tools), QStringList {c.expected});
+    }
+}
+
+TEST(UrlSchemeRegistration, ExecArgumentsAreQuotedOnlyWhenNeeded)
+{
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("/usr/bin/mossbridge"), QStringLiteral("/usr/bin/mossbridge")},
+        {QStringLiteral("/home/a b/mossbridge"), QStringLiteral("\"/home/a b/mossbridge\"")},
+        {QStringLiteral("/tmp/100%/m"), QStringLiteral("/tmp/100%%/m")},
+        {QStringLiteral("/tmp/$x/m"), QStringLiteral("\"/tmp/\\\\$x/m\"")},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(DesktopIntegration::quoteExecArgument(path), expected) << path.toStdString();
+    }
+}
+
+TEST(ApplicationLauncher, BuildsTheEntrysCommandWithTheFile)
+{
+    QTemporaryDir dir;
+    const QString entry = dir.filePath(QStringLiteral("obsidian.desktop"));
+    const struct {
+        const char* exec;
+        QStringList expected;
+    } cases[] = {
+        {"/usr/bin/obsidian %U", {"/usr/bin/obsidian", "file:///notes/My%20Note.md"}},
+        {"\"/opt/Obsidian App/obsidian\" --no-sandbox %f", {"/opt/Obsidian App/obsidian", "--no-sandbox", "/notes/My Note.md"}},
+        {"flatpak run md.obsidian.Obsidian", {"flatpak", "run", "md.obsidian.Obsidian", "/notes/My Note.md"}},
+        {"obsidian --icon %i %u", {"obsidian", "--icon", "file:///notes/My%20Note.md"}},
+    };
+    for (const auto& c : cases) {
+        QFile file(entry);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("[Desktop Entry]\nType=Application\nName=Obsidian\nExec=") + c.exec
+            + "\n[Desktop Action new]\nExec=other\n");
+        file.close();
+        EXPECT_EQ(ApplicationLauncher::commandFor(entry, QStringLiteral("/notes/My Note.md")), c.expected) << c.exec;
+    }
+}
