@@ -49,6 +49,7 @@ ActivityLogWindow::ActivityLogWindow(QWidget* parent)
     textView_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     textView_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     textView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    textView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     textView_->setMinimumHeight(200);
     // Every line ends in a line feed, so the document holds one empty block after the last line.
     textView_->setMaximumBlockCount(maximumLines + 1);

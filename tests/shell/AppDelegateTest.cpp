@@ -1,0 +1,183 @@
+#include "ShellFixture.h"
+
+#include "export/ExportController.h"
+#include "platform/Application.h"
+#include "shell/MainWindow.h"
+#include "shell/KeyEquivalentMonitor.h"
+#include "shell/StatusMenu.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QSystemTrayIcon>
+#include <QMenu>
+#include <QTimer>
+
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+ExportHistoryItem exported(const QString& title, bool success, qint64 minutesAgo)
+{
+    ExportHistoryItem item;
+    item.title = title;
+    item.finalPath = QStringLiteral("Inbox/") + title + QStringLiteral(".md");
+    item.vaultName = success ? QStringLiteral("Notes") : QStringLiteral("Unknown");
+    item.timestamp = QDateTime::currentDateTimeUtc().addSecs(-60 * minutesAgo);
+    item.success = success;
+    if (!success) {
+        item.errorMessage = QStringLiteral("Export failed");
+    }
+    return item;
+}
+
+QStringList entryTexts(const QMenu* menu)
+{
+    QStringList texts;
+    if (menu != nullptr) {
+        for (const QAction* action : menu->actions()) {
+            texts.append(action->isSeparator() ? QStringLiteral("---") : action->text());
+        }
+    }
+    return texts;
+}
+
+// The entries between the first two separators: the recent exports.
+QStringList recentEntries(const QMenu* menu)
+{
+    const QStringList texts = entryTexts(menu);
+    const qsizetype first = texts.indexOf(QStringLiteral("---"));
+    const qsizetype second = texts.indexOf(QStringLiteral("---"), first + 1);
+    return first < 0 || second < 0 ? QStringList() : texts.mid(first + 1, second - first - 1);
+}
+
+} // namespace
+
+using AppDelegateLaunch = ShellFixture;
+
+TEST_F(AppDelegateLaunch, TheFirstWindowDependsOnTheVaultAndOnEarlierLaunches)
+{
+    const struct {
+        const char* name;
+        bool vault;
+        bool launchedBefore;
+        bool onboarding;
+        bool mainWindow;
+    } cases[] = {
+        {"first launch, no vault", false, false, true, false},
+        {"first launch with a vault", true, false, false, true},
+        {"later launch with a vault", true, true, false, false},
+        {"later launch, vault gone", false, true, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        UserDefaults::standard().remove(QStringLiteral("UserPreferences"));
+        UserDefaults::standard().remove(QStringLiteral("HasLaunchedBefore"));
+        ConfigManager::shared().reload();
+        onboardingRequests_.clear();
+        if (c.vault) {
+            configureVault();
+        }
+        if (c.launchedBefore) {
+            UserDefaults::standard().setBool(QStringLiteral("HasLaunchedBefore"), true);
+        }
+        AppDelegate& delegate = launch();
+        testsupport::processEventsFor(300ms); // the main window appears 0.1 s after it is asked for
+        EXPECT_EQ(onboardingRequests_, c.onboarding ? QList<OnboardingMode> {OnboardingMode::onboarding} : QList<OnboardingMode> {});
+        EXPECT_EQ(delegate.mainWindow()->isVisible(), c.mainWindow);
+        EXPECT_EQ(Application::activationPolicy(), c.mainWindow ? ActivationPolicy::regular : ActivationPolicy::accessory);
+        EXPECT_TRUE(UserDefaults::standard().boolValue(QStringLiteral("HasLaunchedBefore")));
+        EXPECT_TRUE(logText().startsWith(QStringLiteral("[")));
+        EXPECT_TRUE(logText().contains(QStringLiteral("] Waiting for extension communication...\n")));
+        delegate.closeMainWindow();
+    }
+}
+
+TEST_F(AppDelegateLaunch, TheMenuFollowsTheHistoryAndTheStatusLineLastsUntilItsNextChange)
+{
+    configureVault(QStringLiteral("Work Notes"));
+    ExportHistoryManager::shared().clear();
+    AppDelegate& delegate = launch();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return recentEntries(delegate.statusMenu()) == QStringList {"  (No exports yet)"}; }));
+    EXPECT_EQ(entryTexts(delegate.statusMenu()).first(), QStringLiteral("Vault: Work Notes"));
+
+    // Only failed exports: still nothing to open.
+    ExportHistoryManager::shared().add(exported(QStringLiteral("Broken"), false, 1));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return recentEntries(delegate.statusMenu()) == QStringList {"  (No exports yet)"}; }));
+
+    for (int i = 1; i <= 7; ++i) {
+        ExportHistoryManager::shared().add(exported(QStringLiteral("Chat %1").arg(i), true, 100 - i));
+    }
+    const QStringList newestFive {"  \u2192 Chat 7", "  \u2192 Chat 6", "  \u2192 Chat 5", "  \u2192 Chat 4", "  \u2192 Chat 3"};
+    ASSERT_TRUE(testsupport::waitUntil([&] { return recentEntries(delegate.statusMenu()) == newestFive; }))
+        << entryTexts(delegate.statusMenu()).join(u'|').toStdString();
+
+    // The export controller's status line replaces the vault entry, from any thread...
+    std::thread worker([&delegate] { delegate.updateStatus(QStringLiteral("Exporting: scrolling to the top...")); });
+    worker.join();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return entryTexts(delegate.statusMenu()).first() == QStringLiteral("Exporting: scrolling to the top..."); }));
+    // ... until the next change of the history puts the vault back.
+    ExportHistoryManager::shared().add(exported(QStringLiteral("Chat 8"), true, 0));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return entryTexts(delegate.statusMenu()).first() == QStringLiteral("Vault: Work Notes"); }));
+    EXPECT_EQ(recentEntries(delegate.statusMenu()).first(), QStringLiteral("  \u2192 Chat 8"));
+    EXPECT_EQ(delegate.statusItem()->contextMenu(), delegate.statusMenu());
+}
+
+TEST_F(AppDelegateLaunch, UpdateStatusBeforeAnyMenuDoesNothing)
+{
+    AppDelegate delegate(options());
+    delegate.updateStatus(QStringLiteral("Ready"));
+    testsupport::processEventsFor(20ms);
+    EXPECT_EQ(delegate.statusMenu(), nullptr);
+}
+
+TEST_F(AppDelegateLaunch, OnlyTheQuitItemCtrlQTheUpdaterOrAnAllowedRequestEndTheProgram)
+{
+    configureVault();
+    UserDefaults::standard().setBool(QStringLiteral("HasLaunchedBefore"), true);
+    const struct {
+        const char* name;
+        std::function<void(AppDelegate&)> request;
+        bool terminates;
+    } cases[] = {
+        {"the quit item", [](AppDelegate& d) { d.quitFromMenu(); }, true},
+        {"Ctrl+Q", [](AppDelegate& d) { d.keyEventMonitor()->handleKey(Qt::Key_Q, true); }, true},
+        {"a toolkit quit", [](AppDelegate&) { QCoreApplication::quit(); }, false},
+        {"Ctrl+W on the main window", [](AppDelegate& d) { d.keyEventMonitor()->handleKey(Qt::Key_W, true); }, false},
+        {"a toolkit quit after the updater's install hook",
+            [](AppDelegate& d) {
+                d.updaterWillInstallUpdate();
+                QCoreApplication::quit();
+            },
+            true},
+        {"the updater's relaunch hook, then a quit",
+            [](AppDelegate& d) {
+                d.updaterWillRelaunchApplication();
+                QCoreApplication::quit();
+            },
+            true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        AppDelegate& delegate = launch();
+        delegate.openMainWindow();
+        testsupport::processEventsFor(200ms);
+        ASSERT_TRUE(delegate.mainWindow()->isVisible());
+        delegate.mainWindow()->requestActivate();
+        testsupport::processEventsFor(50ms);
+
+        QTimer::singleShot(0, [&] { c.request(delegate); });
+        QTimer::singleShot(1000, [] { QCoreApplication::exit(99); }); // the request was refused
+        const int status = QCoreApplication::exec();
+        EXPECT_EQ(status, c.terminates ? 0 : 99);
+        if (!c.terminates) {
+            EXPECT_FALSE(delegate.mainWindow()->isVisible());
+            EXPECT_EQ(Application::activationPolicy(), ActivationPolicy::accessory);
+        }
+        // A granted request does not leave the next one allowed.
+        EXPECT_FALSE(delegate.allowTerminateFromMenu());
+    }
+}

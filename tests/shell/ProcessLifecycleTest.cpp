@@ -1,0 +1,95 @@
+// The real program as users start it: a second launch hands its link to the running one, and
+// the signals the session sends end it cleanly.
+
+#include "support/TestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Starts the program on this test's private bus and temporary folders, headless.
+class RunningProgram {
+public:
+    explicit RunningProgram(const QStringList& arguments = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process_.setProcessEnvironment(environment);
+        process_.setProcessChannelMode(QProcess::SeparateChannels);
+        process_.start(QStringLiteral(MOSSBRIDGE_APP_PATH), arguments);
+    }
+    ~RunningProgram()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    bool waitForLog(const QString& fragment, std::chrono::milliseconds timeout = 20s)
+    {
+        return testsupport::waitUntil(
+            [&] {
+                stderr_ += process_.readAllStandardError();
+                return QString::fromUtf8(stderr_).contains(fragment);
+            },
+            timeout);
+    }
+
+    bool waitForExit(std::chrono::milliseconds timeout = 20s)
+    {
+        return testsupport::waitUntil([&] { return process_.state() == QProcess::NotRunning; }, timeout);
+    }
+
+    QProcess& process() { return process_; }
+
+private:
+    QProcess process_;
+    QByteArray stderr_;
+};
+
+bool nameIsOwned()
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("app.mossbridge.Mossbridge"));
+}
+
+} // namespace
+
+TEST(ProcessLifecycle, ASecondLaunchHandsItsLinkToTheFirstAndEnds)
+{
+    RunningProgram first;
+    ASSERT_TRUE(first.waitForLog(QStringLiteral("Waiting for extension communication...")));
+    ASSERT_TRUE(testsupport::waitUntil(nameIsOwned));
+
+    RunningProgram second({QStringLiteral("mossbridge://ping")});
+    ASSERT_TRUE(second.waitForExit());
+    EXPECT_EQ(second.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.process().exitCode(), 0);
+    EXPECT_TRUE(first.waitForLog(QStringLiteral("] Launched via URL scheme: mossbridge://ping\n")));
+    EXPECT_EQ(first.process().state(), QProcess::Running);
+}
+
+TEST(ProcessLifecycle, TheSessionsSignalsEndTheProgramCleanly)
+{
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        RunningProgram program;
+        ASSERT_TRUE(program.waitForLog(QStringLiteral("Waiting for extension communication...")));
+        ASSERT_TRUE(testsupport::waitUntil(nameIsOwned));
+        ::kill(static_cast<pid_t>(program.process().processId()), signalNumber);
+        ASSERT_TRUE(program.waitForExit());
+        EXPECT_EQ(program.process().exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.process().exitCode(), 0);
+        // The name goes with the process, so the next launch starts afresh.
+        EXPECT_TRUE(testsupport::waitUntil([] { return !nameIsOwned(); }));
+    }
+}
