@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QMenu>
 #include <QTimer>
@@ -84,7 +85,12 @@ TEST_F(AppDelegateLaunch, TheFirstWindowDependsOnTheVaultAndOnEarlierLaunches)
             UserDefaults::standard().setBool(QStringLiteral("HasLaunchedBefore"), true);
         }
         AppDelegate& delegate = launch();
-        testsupport::processEventsFor(300ms); // the main window appears 0.1 s after it is asked for
+        if (c.mainWindow) {
+            // It appears 0.1 s after it is asked for.
+            EXPECT_TRUE(testsupport::waitUntil([&] { return delegate.mainWindow()->isVisible(); }));
+        } else {
+            testsupport::processEventsFor(300ms);
+        }
         EXPECT_EQ(onboardingRequests_, c.onboarding ? QList<OnboardingMode> {OnboardingMode::onboarding} : QList<OnboardingMode> {});
         EXPECT_EQ(delegate.mainWindow()->isVisible(), c.mainWindow);
         EXPECT_EQ(Application::activationPolicy(), c.mainWindow ? ActivationPolicy::regular : ActivationPolicy::accessory);
@@ -164,13 +170,12 @@ TEST_F(AppDelegateLaunch, OnlyTheQuitItemCtrlQTheUpdaterOrAnAllowedRequestEndThe
         TearDown();
         AppDelegate& delegate = launch();
         delegate.openMainWindow();
-        testsupport::processEventsFor(200ms);
-        ASSERT_TRUE(delegate.mainWindow()->isVisible());
+        ASSERT_TRUE(testsupport::waitUntil([&] { return delegate.mainWindow()->isVisible(); }));
         delegate.mainWindow()->requestActivate();
-        testsupport::processEventsFor(50ms);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return QGuiApplication::focusWindow() == delegate.mainWindow(); }));
 
         QTimer::singleShot(0, [&] { c.request(delegate); });
-        QTimer::singleShot(1000, [] { QCoreApplication::exit(99); }); // the request was refused
+        QTimer::singleShot(1500, [] { QCoreApplication::exit(99); }); // the request was refused
         const int status = QCoreApplication::exec();
         EXPECT_EQ(status, c.terminates ? 0 : 99);
         if (!c.terminates) {

@@ -7,6 +7,14 @@
 #include <functional>
 #include <mutex>
 
+#include <ostream>
+
+// Failure messages show Qt strings as text.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace testsupport {
 
 // Runs the main thread's event loop until `done` holds or the time is up; returns `done()`.
