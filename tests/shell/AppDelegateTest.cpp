@@ -4,10 +4,12 @@
 #include "platform/Application.h"
 #include "shell/MainWindow.h"
 #include "shell/KeyEquivalentMonitor.h"
+#include "platform/UpdateCheckResult.h"
 #include "shell/StatusMenu.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QMenu>
@@ -194,3 +196,68 @@ TEST_F(AppDelegateLaunch, OnlyTheQuitItemCtrlQTheUpdaterOrAnAllowedRequestEndThe
         EXPECT_FALSE(delegate.allowTerminateFromMenu());
     }
 }
+
+namespace {
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+QAction* entry(QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+} // namespace
+
+TEST_F(AppDelegateLaunch, MenuCommandsReachTheirWindowsPagesAndTheUpdateCheck)
+{
+    UrlRecorder browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+    configureVault();
+    UserDefaults::standard().setBool(QStringLiteral("HasLaunchedBefore"), true);
+    const struct {
+        const char* name;
+        QString feedbackAddress;
+        QList<QUrl> opened;
+    } feedbackCases[] = {
+        {"a feedback form address", QStringLiteral("https://mossbridge.example/feedback"), {QUrl(QStringLiteral("https://mossbridge.example/feedback"))}},
+        {"no address in this build", QString(), {}},
+        {"an address that is not one", QStringLiteral("not an address"), {}},
+    };
+    for (const auto& c : feedbackCases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        browser.opened.clear();
+        AppDelegate::Options o = options();
+        o.feedbackFormAddress = c.feedbackAddress;
+        QList<UpdateCheckResult::Kind> updateResults;
+        o.presentUpdateResult = [&updateResults](const UpdateCheckResult& result) { updateResults.append(result.kind); };
+        AppDelegate& delegate = launch(o);
+
+        entry(delegate.statusMenu(), QStringLiteral("Send Feedback..."))->trigger();
+        testsupport::processEventsFor(20ms);
+        EXPECT_EQ(browser.opened, c.opened);
+
+        entry(delegate.statusMenu(), QStringLiteral("Change Vault..."))->trigger();
+        ASSERT_EQ(onboardingRequests_.size(), 1);
+        EXPECT_EQ(onboardingRequests_.takeFirst(), OnboardingMode::settings);
+
+        entry(delegate.statusMenu(), QStringLiteral("Check for Updates..."))->trigger();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !updateResults.isEmpty(); }));
+        EXPECT_EQ(updateResults.first(), UpdateCheckResult::Kind::noFeed); // this build has no feed address
+
+        entry(delegate.statusMenu(), QStringLiteral("Export History..."))->trigger();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return delegate.mainWindow()->isVisible(); }));
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+#include "AppDelegateTest.moc"
