@@ -65,11 +65,11 @@ public Q_SLOTS:
         }
         return id;
     }
-    QStringList GetServerInformation(QString& vendor, QString& version, QString& specVersion)
+    QStringList GetServerInformation(QString& vendor, QString& version, QString& protocolVersion)
     {
         vendor = QStringLiteral("test");
         version = QStringLiteral("1");
-        specVersion = QStringLiteral("1.2");
+        protocolVersion = QStringLiteral("1.2");
         return {QStringLiteral("Mossbridge tests")};
     }
 
