@@ -47,6 +47,12 @@ QColor WindowTheme::controlBackground() const
     return QGuiApplication::palette().color(QPalette::Base);
 }
 
+QColor WindowTheme::popupBackground() const
+{
+    const QColor window = windowBackground();
+    return isDark() ? window.lighter(135) : window;
+}
+
 QColor WindowTheme::red() const
 {
     return isDark() ? QColor(0xff, 0x45, 0x3a) : QColor(0xff, 0x3b, 0x30);

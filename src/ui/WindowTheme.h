@@ -17,6 +17,7 @@ class WindowTheme : public QObject {
     Q_PROPERTY(QColor secondary READ secondary NOTIFY changed)
     Q_PROPERTY(QColor windowBackground READ windowBackground NOTIFY changed)
     Q_PROPERTY(QColor controlBackground READ controlBackground NOTIFY changed)
+    Q_PROPERTY(QColor popupBackground READ popupBackground NOTIFY changed)
     Q_PROPERTY(QColor red READ red NOTIFY changed)
     Q_PROPERTY(QColor orange READ orange NOTIFY changed)
     Q_PROPERTY(QColor gray READ gray CONSTANT)
@@ -32,6 +33,8 @@ public:
     QColor secondary() const;
     QColor windowBackground() const;
     QColor controlBackground() const;
+    // Menus and alerts: raised a little above a dark window, the window's own colour in light.
+    QColor popupBackground() const;
     QColor red() const;
     QColor orange() const;
     QColor gray() const;

@@ -40,7 +40,7 @@ Dialog {
 
     background: Rectangle {
         radius: 12
-        color: Theme.isDark ? Qt.lighter(Theme.windowBackground, 1.35) : Theme.windowBackground
+        color: Theme.popupBackground
         border.color: Theme.withOpacity(Theme.primary, 0.12)
         border.width: 1
     }

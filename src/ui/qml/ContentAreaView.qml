@@ -87,6 +87,7 @@ Item {
             objectName: "emptyHistoryState"
             visible: contentArea.historyModel.isEmpty
             Layout.fillWidth: true
+            Layout.maximumWidth: Number.POSITIVE_INFINITY
             Layout.fillHeight: true
         }
 
@@ -95,6 +96,7 @@ Item {
             visible: !contentArea.historyModel.isEmpty
             historyModel: contentArea.historyModel
             Layout.fillWidth: true
+            Layout.maximumWidth: Number.POSITIVE_INFINITY
             Layout.fillHeight: true
         }
     }

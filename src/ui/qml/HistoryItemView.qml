@@ -65,6 +65,8 @@ Item {
 
         ColumnLayout {
             Layout.fillWidth: true
+            // Takes the free width (the row's flexible space) instead of its texts' width.
+            Layout.maximumWidth: Number.POSITIVE_INFINITY
             Layout.alignment: Qt.AlignVCenter
             spacing: 4
 
@@ -73,8 +75,8 @@ Item {
                 Layout.fillWidth: true
 
                 Text {
-                    Layout.maximumWidth: implicitWidth
-                    Layout.fillWidth: true
+                    // Its own width, shrunk (and elided) only when the row is too narrow.
+                    Layout.fillWidth: false
                     text: row.viewModel.title
                     textFormat: Text.PlainText
                     elide: Text.ElideRight
@@ -98,10 +100,10 @@ Item {
                         color: Theme.secondary
                     }
                 }
-                Item { Layout.fillWidth: true }
             }
 
             Row {
+                Layout.fillWidth: true
                 spacing: 4
                 readonly property color metaColor: row.viewModel.isMissing ? Theme.withOpacity(Theme.secondary, 0.5) : Theme.secondary
 
@@ -166,6 +168,13 @@ Item {
     Menu {
         id: contextMenu
         objectName: "historyItemMenu"
+        palette.window: Theme.popupBackground
+        palette.windowText: Theme.primary
+        palette.disabled.windowText: Theme.withOpacity(Theme.primary, 0.35)
+        palette.light: Theme.withOpacity(Theme.primary, 0.1)
+        palette.midlight: Theme.withOpacity(Theme.primary, 0.16)
+        palette.highlightedText: Theme.primary
+        palette.dark: Theme.withOpacity(Theme.primary, 0.15)
 
         MenuItem {
             objectName: "menuOpenInObsidian"
