@@ -36,6 +36,9 @@ void SymbolImage::setName(const QString& name)
         return;
     }
     name_ = name;
+    if (!name_.isEmpty() && !hasSymbol(name_)) {
+        qWarning("SymbolImage: no symbol named \"%s\"", qPrintable(name_));
+    }
     update();
     Q_EMIT nameChanged();
 }

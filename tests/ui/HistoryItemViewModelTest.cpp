@@ -1,6 +1,7 @@
 #include "ui/HistoryItemViewModel.h"
 #include "ui/HistoryListModel.h"
 #include "ui/RelativeDateText.h"
+#include "ui/SymbolImage.h"
 
 #include "HistoryTestSupport.h"
 #include "support/TestSupport.h"
@@ -65,6 +66,7 @@ TEST_F(HistoryItemViewModelTest, RowStates)
 
         HistoryItemViewModel row(*manager, c.item, now, false);
         EXPECT_EQ(row.iconName(), QString::fromLatin1(c.icon));
+        EXPECT_TRUE(SymbolImage::hasSymbol(row.iconName()));
         EXPECT_EQ(row.iconTone(), c.iconTone);
         EXPECT_EQ(row.tileTone(), c.tileTone);
         EXPECT_EQ(row.isMissing(), c.missing);
