@@ -54,6 +54,18 @@ inline ExportHistoryItem makeItem(const QString& title, const QString& finalPath
     return item;
 }
 
+// Writes a note under the vault; returns its path inside the vault.
+inline QString writeNote(const QString& vault, const QString& relative)
+{
+    const QString path = vault + QLatin1Char('/') + relative;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write("# note\n");
+    }
+    return relative;
+}
+
 // A history in a temporary store, with a vault folder "My Vault" whose notes tests write.
 struct HistoryFixture {
     HistoryFixture()
@@ -63,17 +75,7 @@ struct HistoryFixture {
         manager = std::make_unique<ExportHistoryManager>(defaults, config, [this] { return now; });
     }
 
-    // Writes a note under the vault; returns its path inside the vault.
-    QString writeNote(const QString& relative)
-    {
-        const QString path = vault + QLatin1Char('/') + relative;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write("# note\n");
-        }
-        return relative;
-    }
+    QString writeNote(const QString& relative) { return historytest::writeNote(vault, relative); }
 
     QTemporaryDir dir;
     QString vault = dir.path() + QStringLiteral("/My Vault");

@@ -96,14 +96,7 @@ protected:
 
     static ExportHistoryManager& history() { return ExportHistoryManager::shared(); }
 
-    QString writeNote(const QString& relative)
-    {
-        const QString path = vault + QLatin1Char('/') + relative;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        return relative;
-    }
+    QString writeNote(const QString& relative) { return historytest::writeNote(vault, relative); }
 
     void addSample()
     {
