@@ -1,7 +1,18 @@
 #include "platform/Workspace.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrlQuery>
+
+namespace {
+
+// A file manager that is slow to start still gets a few seconds before the folder opens instead.
+constexpr int kShowItemsTimeoutMs = 5000;
+
+} // namespace
 
 bool Workspace::openUrl(const QUrl& url)
 {
@@ -34,4 +45,27 @@ void Workspace::openViaUrlScheme(const QString& vaultName, const QString& filePa
     if (!url.isEmpty()) {
         openUrl(url);
     }
+}
+
+void Workspace::revealFile(const QString& absolutePath)
+{
+    const QUrl fileUrl = QUrl::fromLocalFile(absolutePath);
+    const QUrl folderUrl = QUrl::fromLocalFile(QFileInfo(absolutePath).absolutePath());
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openUrl(folderUrl);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("ShowItems"));
+    call << QStringList {fileUrl.toString(QUrl::FullyEncoded)} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kShowItemsTimeoutMs));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folderUrl](QDBusPendingCallWatcher* done) {
+        if (done->isError()) {
+            openUrl(folderUrl);
+        }
+        done->deleteLater();
+    });
 }
