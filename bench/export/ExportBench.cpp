@@ -38,6 +38,8 @@
 #include <QUuid>
 #include <QWebSocket>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -296,7 +298,15 @@ double median(std::vector<double> values)
 struct Figures {
     double conversion = 0;
     double whole = 0;
+    double wholeFaults = 0;
 };
+
+long minorFaults()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
 Figures figures;
 
 // Each round converts the page alone and then runs one whole export, so that both see the
@@ -311,21 +321,24 @@ void BM_WholeExport(benchmark::State& state)
     }
     std::vector<double> conversions;
     std::vector<double> exports;
+    std::vector<double> faults;
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
         benchmark::DoNotOptimize(convertLikeTheExport(page, imageBytes(), kImages));
         conversions.push_back(double(timer.nsecsElapsed()) / 1e9);
 
+        const long faultsBefore = minorFaults();
         const std::optional<double> seconds = rig.exportOnce();
         if (!seconds) {
             state.SkipWithError("the export did not succeed");
             return;
         }
+        faults.push_back(double(minorFaults() - faultsBefore));
         exports.push_back(*seconds);
         state.SetIterationTime(*seconds);
     }
-    figures = {median(conversions), median(exports)};
+    figures = {median(conversions), median(exports), median(faults)};
     state.counters["conversion_ms"] = figures.conversion * 1000.0;
     state.counters["export_ms"] = figures.whole * 1000.0;
     state.SetBytesProcessed(state.iterations() * pageBytes().size());
@@ -359,20 +372,37 @@ int runFirstExport()
         std::fprintf(stderr, "the extension could not connect\n");
         return 1;
     }
+    const int rounds = qEnvironmentVariableIntValue("EXPORT_BENCH_ROUNDS") > 0
+        ? qEnvironmentVariableIntValue("EXPORT_BENCH_ROUNDS")
+        : 1;
     ExportRig::runEventsFor(kIdleBeforeFirstMs);
     const qint64 beforeKb = statusKb("VmHWM");
-    const std::optional<double> seconds = rig.exportOnce();
-    if (!seconds) {
-        std::fprintf(stderr, "the export did not succeed\n");
-        return 1;
+    // Further rounds (EXPORT_BENCH_ROUNDS) only show on standard error how the next ones compare.
+    std::optional<double> first;
+    long firstFaults = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const long faultsBefore = minorFaults();
+        const std::optional<double> seconds = rig.exportOnce();
+        if (!seconds) {
+            std::fprintf(stderr, "the export did not succeed\n");
+            return 1;
+        }
+        const long faults = minorFaults() - faultsBefore;
+        if (round == 0) {
+            first = seconds;
+            firstFaults = faults;
+        } else {
+            std::fprintf(stderr, "round %d: %.1f ms, %ld page faults\n", round + 1, *seconds * 1000.0, faults);
+        }
     }
-    std::printf("first_s=%.6f before_kb=%lld peak_kb=%lld\n", *seconds, static_cast<long long>(beforeKb),
-        static_cast<long long>(statusKb("VmHWM")));
+    std::printf("first_s=%.6f faults=%ld before_kb=%lld peak_kb=%lld\n", *first, firstFaults,
+        static_cast<long long>(beforeKb), static_cast<long long>(statusKb("VmHWM")));
     return 0;
 }
 
 struct FirstExport {
     double seconds = -1;
+    qint64 faults = -1;
     qint64 beforeKb = -1;
     qint64 peakKb = -1;
 };
@@ -384,13 +414,17 @@ FirstExport measureFirstExport(const char* exe)
     child.start(QString::fromLocal8Bit(exe), {QStringLiteral("--first")});
     child.waitForFinished(-1);
     FirstExport m;
-    for (const QByteArray& field : child.readAllStandardOutput().trimmed().split(' ')) {
+    // The figures are the last line; the libraries may print lines of their own before it.
+    const QByteArray figuresLine = child.readAllStandardOutput().trimmed().split('\n').constLast();
+    for (const QByteArray& field : figuresLine.trimmed().split(' ')) {
         const QList<QByteArray> kv = field.split('=');
         if (kv.size() != 2) {
             continue;
         }
         if (kv[0] == "first_s") {
             m.seconds = kv[1].toDouble();
+        } else if (kv[0] == "faults") {
+            m.faults = kv[1].toLongLong();
         } else if (kv[0] == "before_kb") {
             m.beforeKb = kv[1].toLongLong();
         } else if (kv[0] == "peak_kb") {
@@ -434,6 +468,7 @@ int main(int argc, char** argv)
     std::vector<double> firsts;
     std::vector<double> peaks;
     std::vector<double> befores;
+    std::vector<double> firstFaults;
     for (int i = 0; i < kFreshProcesses; ++i) {
         const FirstExport m = measureFirstExport(argv[0]);
         if (m.seconds < 0) {
@@ -443,6 +478,7 @@ int main(int argc, char** argv)
         firsts.push_back(m.seconds);
         peaks.push_back(double(m.peakKb) / 1024.0);
         befores.push_back(double(m.beforeKb) / 1024.0);
+        firstFaults.push_back(double(m.faults));
     }
     const double first = median(firsts);
     std::printf("\nfirst export in a fresh process (median of %d):\n", kFreshProcesses);
@@ -452,6 +488,8 @@ int main(int argc, char** argv)
         std::printf(" %.0f", seconds * 1000.0);
     }
     std::printf(")\n");
+    std::printf("page faults of the export:  %.0f first, %.0f warm (median)\n", median(firstFaults),
+        figures.wholeFaults);
     std::printf("peak RSS of that process: %8.1f MB  (%.1f MB before the export, the extension's copy of the page included)\n",
         median(peaks), median(befores));
     return 0;
