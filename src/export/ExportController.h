@@ -20,15 +20,21 @@
 #include <mutex>
 #include <optional>
 
+class CapturedPageProcessor;
+class ExportResults;
 class ExportShell;
 class MarkdownConverter;
+class MessageDispatcher;
 class QTimer;
+class RequestExchange;
+class ScrollOrchestrator;
 class WebSocketServer;
 
-// Drives exports for the browser extension: dispatches every message it sends, exchanges
-// requests and replies with it, runs the scroll to the start of the chat, converts and stores
-// the captured page and reports the result. Lives on the main thread; the server calls the
-// delegate operations on its own thread, and long work runs on the controller's thread pool.
+// Drives exports for the browser extension. Holds the export session, the flags and their
+// locks, starts and stops exports, and wires the parts that do the rest: the message
+// dispatcher, the request exchange, the scroll orchestration, the captured-page processing and
+// the results. Lives on the main thread; the server calls the delegate operations on its own
+// thread, and long work runs on the controller's thread pool.
 class ExportController : public QObject, public WebSocketServerDelegate {
     Q_OBJECT
 
@@ -117,8 +123,16 @@ public:
     static qint64 scrollStep(qint64 clientHeight, qint64 stallCount);
 
 private:
-    using ReplyHandler = std::function<void(const IPCMessage&)>;
+    // The parts work on the session state and the flags held here, under these locks.
+    friend class MessageDispatcher;
+    friend class RequestExchange;
+    friend class ScrollOrchestrator;
+    friend class CapturedPageProcessor;
+    friend class ExportResults;
+
     using ScrollHandler = std::function<void(const std::optional<QString>& error)>;
+
+    static const QString& configureVaultMessage();
 
     // Queues work on the main thread (dropped if the controller is gone first).
     void postMain(std::function<void()> work);
@@ -130,37 +144,14 @@ private:
     void pause(std::chrono::milliseconds duration);
 
     void send(const IPCMessage& message);
-    void reply(const IPCMessage& incoming, const QMap<QString, QString>& result,
-        const QString& command = {});
-    // The panel instruction, sent as "update_ui" and then "ui_render" (main thread).
-    void sendPanel(const QString& requestId, const UICommand& ui);
-    IPCArgs exportContextArgs() const;
-    // The error reply and panel. A refusal leaves the running export alone and addresses the
-    // panel to the tab that asked (`context`).
-    void sendErrorResult(const QString& requestId, const QString& message, bool endsSession,
-        const std::optional<IPCArgs>& context);
-    void sendScrollProgress(qint64 pass, std::optional<qint64> tabId, std::optional<qint64> windowId);
-    // A scroll-orchestration request with the standard time-out.
-    std::optional<IPCMessage> request(const QString& command, std::optional<IPCArgs> args = {});
     // Whether the running session is still the one a scroll run started with (main thread).
     bool isSameSession(const std::optional<QString>& sessionId) const;
-
-    void handleChunk(const IPCMessage& message);
-    void handleSaveFileComplete(const IPCMessage& message);
-    void handleSaveFileError(const IPCMessage& message);
-    void handleExportMarkdown(const IPCMessage& message);
-    void handleCaptureAnnounced(const IPCMessage& message, const QString& completeLine,
-        const QString& incompleteLine);
-    void handleSessionStatus(const IPCMessage& message);
-    void handleOpenResult();
-
-    void runProcessing(QString html, QString requestId, std::optional<QString> filename,
-        std::optional<QString> completionRequestId, QString chatUrl);
-    void sendExportProgress(const QString& completionRequestId, qint64 processed, qint64 total);
 
     std::shared_ptr<MarkdownConverter> takeActiveConverter() const;
     void setActiveConverter(std::shared_ptr<MarkdownConverter> converter);
     bool extensionAbsentFor(std::chrono::milliseconds grace) const;
+    // A processing run has returned (pool thread).
+    void processingEnded();
 
     ExportShell* shell_;
     const ExportTimings timings_;
@@ -181,9 +172,6 @@ private:
     mutable std::mutex abortLock_;
     bool isExportAborted_ = false;
 
-    mutable std::mutex pendingLock_;
-    QHash<QString, ReplyHandler> pendingResponses_;
-
     mutable std::mutex scrollLock_;
     QHash<QString, ScrollHandler> scrollCompletionHandlers_;
 
@@ -201,5 +189,14 @@ private:
     std::atomic<bool> shuttingDown_ {false};
     std::mutex pauseMutex_;
     std::condition_variable pauseWake_;
+
+    // The parts, wired to this controller.
+    std::unique_ptr<MessageDispatcher> dispatcher_;
+    std::unique_ptr<RequestExchange> exchange_;
+    std::unique_ptr<ScrollOrchestrator> scroll_;
+    std::unique_ptr<CapturedPageProcessor> processor_;
+    std::unique_ptr<ExportResults> results_;
+
+    // Last: destroyed first, after shutdown waited for its work.
     QThreadPool pool_;
 };

@@ -1,0 +1,137 @@
+#include "export/ExportResults.h"
+
+#include "core/ActivityLog.h"
+#include "export/ExportController.h"
+#include "export/ExportShell.h"
+#include "export/ExportText.h"
+
+ExportResults::ExportResults(ExportController& controller)
+    : controller_(controller)
+{
+}
+
+IPCArgs ExportResults::exportContextArgs() const
+{
+    IPCArgs args;
+    if (const std::optional<ExportSession>& session = controller_.currentExport_) {
+        args.tabId = session->tabId;
+        args.windowId = session->windowId;
+        args.session = SessionContext {session->tabId, session->windowId, session->status};
+    } else {
+        args.tabId = controller_.lastExportTabId_;
+        args.windowId = controller_.lastExportWindowId_;
+        if (controller_.lastExportTabId_ && controller_.lastExportWindowId_) {
+            args.session = SessionContext {
+                *controller_.lastExportTabId_, *controller_.lastExportWindowId_, QStringLiteral("processing")};
+        }
+    }
+    return args;
+}
+
+void ExportResults::sendPanelWithArgs(const QString& requestId, IPCArgs args, const UICommand& ui)
+{
+    args.ui = ui;
+    for (const char* command : {"update_ui", "ui_render"}) {
+        IPCMessage message = ExportText::appMessage(QStringLiteral("command"), QString::fromLatin1(command), requestId);
+        message.args = args;
+        controller_.send(message);
+    }
+}
+
+void ExportResults::sendPanel(const QString& requestId, const UICommand& ui)
+{
+    sendPanelWithArgs(requestId, exportContextArgs(), ui);
+}
+
+void ExportResults::sendSuccessResponse(const QString& requestId, const std::optional<ObsidianOpenInfo>& info)
+{
+    controller_.postMain([this, requestId, info] {
+        IPCMessage response = ExportText::appMessage(QStringLiteral("response"), QStringLiteral("exportMarkdown"), requestId);
+        response.result = QMap<QString, QString> {
+            {QStringLiteral("status"), QStringLiteral("success")},
+            {QStringLiteral("message"), QStringLiteral("Saved to ") + (info ? info->vault : QStringLiteral("disk"))},
+            {QStringLiteral("showOpenButton"), QStringLiteral("true")},
+        };
+        controller_.send(response);
+
+        // No link in the panel: the extension asks for the note with "open_result".
+        UICommand ui;
+        ui.type = QStringLiteral("success");
+        ui.message = QStringLiteral("Export complete");
+        ui.autoHideMs = 3000;
+        ui.showOpenButton = true;
+        sendPanel(requestId, ui);
+
+        controller_.currentExport_.reset();
+    });
+}
+
+void ExportResults::sendErrorResponse(const QString& requestId, const QString& message)
+{
+    controller_.postMain([this, requestId, message] { sendErrorResult(requestId, message, true, std::nullopt); });
+}
+
+void ExportResults::sendErrorResult(const QString& requestId, const QString& message, bool endsSession,
+    const std::optional<IPCArgs>& context)
+{
+    std::optional<ExportSession>& session = controller_.currentExport_;
+    if (endsSession && session) {
+        session->status = QStringLiteral("error");
+    }
+    IPCMessage response = ExportText::appMessage(QStringLiteral("error"), QStringLiteral("exportMarkdown"), requestId);
+    response.error = IPCError {message};
+    controller_.send(response);
+
+    UICommand ui;
+    ui.type = QStringLiteral("error");
+    ui.message = message;
+    ui.autoHideMs = 5000;
+    sendPanelWithArgs(requestId, context ? *context : exportContextArgs(), ui);
+    if (endsSession) {
+        session.reset();
+    }
+}
+
+QString ExportResults::notificationTitle(const QString& chatTitle)
+{
+    QString title = chatTitle.isEmpty() ? QStringLiteral("Chat") : chatTitle;
+    if (const std::optional<QString> cut = ExportText::cutGraphemes(title, 60)) {
+        title = *cut + QStringLiteral("…");
+    }
+    return QStringLiteral("Mossbridge: \"") + title + QStringLiteral("\"");
+}
+
+void ExportResults::postNotification(const QString& chatTitle, const QString& body, const QVariantMap& userInfo)
+{
+    ExportShell* shell = controller_.shell_;
+    if (shell == nullptr) {
+        return;
+    }
+    if (const std::optional<QString> error = shell->postNotification(notificationTitle(chatTitle), body, userInfo)) {
+        appendLog(QStringLiteral("❌ Failed to schedule notification: ") + *error);
+    }
+}
+
+void ExportResults::scheduleSuccessNotification(const QString& chatTitle, const ObsidianOpenInfo& info)
+{
+    const QString body = QStringLiteral("Click to open '") + (chatTitle.isEmpty() ? QStringLiteral("Note") : chatTitle)
+        + QStringLiteral("' in Obsidian.");
+    postNotification(chatTitle, body, {
+        {QStringLiteral("obsidianUrl"), info.obsidianUrl},
+        {QStringLiteral("vaultName"), info.vault},
+        {QStringLiteral("filePath"), info.file},
+    });
+}
+
+void ExportResults::scheduleErrorNotification(const QString& chatTitle, const QString& body,
+    std::optional<qint64> tabId, std::optional<qint64> windowId)
+{
+    const std::optional<qint64> tab = tabId ? tabId : controller_.lastExportTabId_;
+    const std::optional<qint64> window = windowId ? windowId : controller_.lastExportWindowId_;
+    QVariantMap userInfo;
+    if (tab && window) {
+        userInfo.insert(QStringLiteral("focusTabId"), QString::number(*tab));
+        userInfo.insert(QStringLiteral("focusWindowId"), QString::number(*window));
+    }
+    postNotification(chatTitle, body, userInfo);
+}

@@ -1,0 +1,418 @@
+#include "export/ScrollOrchestrator.h"
+
+#include "core/ActivityLog.h"
+#include "export/ExportController.h"
+#include "export/ExportResults.h"
+#include "export/ExportText.h"
+#include "export/RequestExchange.h"
+#include "link/WebSocketServer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QVariantMap>
+
+#include <algorithm>
+
+namespace {
+
+const QString kStartOfChatSelector = QStringLiteral(
+    R"([class*="BotInfoCard_sectionContainer"], [class*="ChatInviteCard_inviteCard"])");
+const QString kCollapsedCodeSelector = QStringLiteral(
+    R"([class*="MarkdownCodeBlock_collapsible__"][data-collapsed="true"])");
+const QString kTimeoutMessage = QStringLiteral("Timeout: Start of chat not reached within limit.");
+const QString kMetricsMissing = QStringLiteral("Could not read the chat's scroll position.");
+
+std::optional<QString> resultValue(const std::optional<IPCMessage>& reply, const char* key)
+{
+    if (!reply || !reply->result) {
+        return std::nullopt;
+    }
+    const auto it = reply->result->constFind(QString::fromLatin1(key));
+    if (it == reply->result->constEnd()) {
+        return std::nullopt;
+    }
+    return *it;
+}
+
+// Base-10 integers with an optional sign; anything else reads as nothing.
+std::optional<qint64> parseInteger(const std::optional<QString>& text)
+{
+    if (!text) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const qint64 value = text->toLongLong(&ok, 10);
+    return ok ? std::optional<qint64>(value) : std::nullopt;
+}
+
+std::optional<double> parseReal(const std::optional<QString>& text)
+{
+    if (!text) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const double value = text->toDouble(&ok);
+    return ok ? std::optional<double>(value) : std::nullopt;
+}
+
+// A real number as the log lines show it: shortest form, always with a fractional part.
+QString realText(double value)
+{
+    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) && !text.contains(QLatin1Char('n'))) {
+        text += QStringLiteral(".0");
+    }
+    return text;
+}
+
+QString resultJson(const std::optional<IPCMessage>& reply)
+{
+    if (!reply || !reply->result) {
+        return QStringLiteral("none");
+    }
+    QVariantMap map;
+    for (auto it = reply->result->cbegin(); it != reply->result->cend(); ++it) {
+        map.insert(it.key(), it.value());
+    }
+    return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+ScrollOrchestrator::ScrollOrchestrator(ExportController& controller)
+    : controller_(controller)
+{
+}
+
+qint64 ScrollOrchestrator::scrollStep(qint64 clientHeight, qint64 stallCount)
+{
+    const qint64 base = std::max<qint64>(static_cast<qint64>(static_cast<double>(clientHeight) * 0.35), 300);
+    qint64 multiplier = 1;
+    if (stallCount >= 11) {
+        multiplier = 10;
+    } else if (stallCount >= 3) {
+        multiplier = stallCount - 1;
+    }
+    return base * multiplier;
+}
+
+std::optional<IPCMessage> ScrollOrchestrator::request(const QString& command, std::optional<IPCArgs> args)
+{
+    return controller_.exchange_->request(command, std::move(args));
+}
+
+void ScrollOrchestrator::orchestrateScrollToTop()
+{
+    {
+        std::lock_guard lock(controller_.abortLock_);
+        controller_.isExportAborted_ = false;
+    }
+    appendLog(QStringLiteral("Starting scroll-to-top orchestration (App driven)..."));
+
+    ScrollRun run;
+    QString pendingId;
+    controller_.runMainSync([&] {
+        if (const std::optional<ExportSession>& session = controller_.currentExport_) {
+            run.sessionId = session->sessionId;
+            run.tabId = session->tabId;
+            run.windowId = session->windowId;
+        }
+        pendingId = controller_.pendingExportId_.value_or(QString());
+    });
+
+    request(QStringLiteral("startKeepAlive"));
+    if (!validatePage(run)) {
+        return;
+    }
+    appendLog(QStringLiteral("Export triggered: ") + pendingId);
+    if (!takeStartMetrics(run)) {
+        return;
+    }
+
+    for (;;) {
+        if (const Pass checked = checkPass(run); checked != Pass::goOn) {
+            return;
+        }
+        if (startMarkerVisible()) {
+            break;
+        }
+        if (stepTowardTop(run) != Pass::goOn) {
+            return;
+        }
+        controller_.pause(controller_.timings_.passSleep);
+        ++run.pass;
+        if (run.pass > controller_.timings_.passLimit - 1) {
+            appendLog(kTimeoutMessage);
+            // What was loaded so far is not the whole chat: put the page back and give up
+            // rather than store a partial note as if it were complete.
+            restorePosition(run);
+            giveUp(run, kTimeoutMessage);
+            return;
+        }
+    }
+    finishAtTop(run);
+}
+
+bool ScrollOrchestrator::validatePage(const ScrollRun& run)
+{
+    const std::optional<IPCMessage> validation = request(QStringLiteral("validatePage"));
+    if (resultValue(validation, "ok") != QStringLiteral("false")) {
+        return true;
+    }
+    const QString reason = resultValue(validation, "message").value_or(
+        QStringLiteral("This page doesn't appear to be a Poe chat"));
+    appendLog(QStringLiteral("❌ Validation Failed: ") + reason);
+    controller_.postMain([this, sessionId = run.sessionId] {
+        if (controller_.currentExport_ && controller_.isSameSession(sessionId)) {
+            controller_.currentExport_->status = QStringLiteral("error");
+        }
+    });
+    IPCArgs showArgs;
+    showArgs.message = reason;
+    request(QStringLiteral("showError"), showArgs);
+    request(QStringLiteral("stopKeepAlive"));
+    // Sent before the disconnect, which the server queues after it.
+    controller_.runMainSync([&] { controller_.sendAbortWithMetrics(reason, run.tabId, run.windowId, std::nullopt); });
+    if (WebSocketServer* server = controller_.webSocketServer()) {
+        server->disconnectAllClients();
+    }
+    controller_.updateStatus(QStringLiteral("Ready"));
+    return false;
+}
+
+bool ScrollOrchestrator::takeStartMetrics(ScrollRun& run)
+{
+    const std::optional<IPCMessage> metrics = request(QStringLiteral("scrollGetMetrics"));
+    appendLog(QStringLiteral("Raw metrics: ") + resultJson(metrics));
+    if (!metrics || !metrics->result || metrics->result->isEmpty()) {
+        // Scrolling blind could leave the user's page anywhere; stop instead.
+        appendLog(QStringLiteral("❌ ") + kMetricsMissing);
+        dropSession(run); // before the abort: there is no start position to restore
+        giveUp(run, kMetricsMissing);
+        return false;
+    }
+
+    StartPosition& start = run.start;
+    start.scrollTop = parseReal(resultValue(metrics, "scrollTop")).value_or(0.0);
+    start.windowX = parseInteger(resultValue(metrics, "windowScrollX")).value_or(0);
+    start.windowY = parseInteger(resultValue(metrics, "windowScrollY")).value_or(0);
+    start.scrollHeight = parseInteger(resultValue(metrics, "scrollHeight")).value_or(0);
+    start.clientHeight = parseInteger(resultValue(metrics, "clientHeight")).value_or(0);
+    start.acceptsNegative = resultValue(metrics, "acceptsNegative") == QStringLiteral("true");
+    run.lastHeight = start.scrollHeight;
+    run.position = start.scrollTop;
+    appendLog(QStringLiteral("Captured start pos: ") + realText(start.scrollTop) + QStringLiteral(" (H: ")
+        + QString::number(start.scrollHeight) + QStringLiteral(")"));
+    controller_.runMainSync([&] {
+        std::optional<ExportSession>& session = controller_.currentExport_;
+        if (session && controller_.isSameSession(run.sessionId)) {
+            session->startScrollTop = start.scrollTop;
+            session->startWindowScrollX = start.windowX;
+            session->startWindowScrollY = start.windowY;
+            session->status = QStringLiteral("scrolling");
+        }
+    });
+    return true;
+}
+
+ScrollOrchestrator::Pass ScrollOrchestrator::checkPass(ScrollRun& run)
+{
+    if (controller_.isShuttingDown()) {
+        return Pass::ended;
+    }
+    {
+        std::lock_guard lock(controller_.timeoutLock_);
+        if (controller_.timeoutResetRequested_) {
+            controller_.timeoutResetRequested_ = false;
+            run.pass = 0;
+            appendLog(QStringLiteral("Timeout grace period reset."));
+        }
+        if (!controller_.isTabBackgrounded_) {
+            run.pass = 0; // the limit counts only passes while the tab is in the background
+        }
+    }
+    if (controller_.isExportAborted()) {
+        endAborted();
+        return Pass::ended;
+    }
+    const auto grace = controller_.timings_.disconnectGrace;
+    if (controller_.extensionAbsentFor(grace)) {
+        // With no extension every request times out; in the front tab the pass limit would
+        // never end the loop.
+        appendLog(QStringLiteral("⚠️ No extension connected for ")
+            + QString::number(std::chrono::duration_cast<std::chrono::seconds>(grace).count())
+            + QStringLiteral(" s; stopping the export."));
+        appendLog(QStringLiteral("Export aborted."));
+        dropSession(run);
+        controller_.updateStatus(QStringLiteral("Ready"));
+        return Pass::ended;
+    }
+    bool same = false;
+    controller_.runMainSync([&] { same = controller_.isSameSession(run.sessionId); });
+    if (!same) {
+        appendLog(QStringLiteral("[INFO] Scroll loop exiting: export changed or cleared"));
+        return Pass::ended;
+    }
+    return Pass::goOn;
+}
+
+bool ScrollOrchestrator::startMarkerVisible()
+{
+    IPCArgs query;
+    query.selector = kStartOfChatSelector;
+    const std::optional<IPCMessage> found = request(QStringLiteral("domQuery"), query);
+    if (parseInteger(resultValue(found, "count")).value_or(0) > 0) {
+        appendLog(QStringLiteral("Found Start of Chat marker."));
+        return true;
+    }
+    return false;
+}
+
+ScrollOrchestrator::Pass ScrollOrchestrator::stepTowardTop(ScrollRun& run)
+{
+    sendScrollProgress(run);
+
+    // The page grows and moves as older messages load: read where it is now.
+    const std::optional<IPCMessage> current = request(QStringLiteral("scrollGetMetrics"));
+    if (const std::optional<double> top = parseReal(resultValue(current, "scrollTop"))) {
+        run.position = *top;
+    }
+    const std::optional<qint64> height = parseInteger(resultValue(current, "scrollHeight"));
+
+    controller_.pause(controller_.timings_.shortSleep);
+    if (controller_.isExportAborted()) {
+        endAborted();
+        return Pass::ended;
+    }
+
+    const double step = static_cast<double>(scrollStep(run.start.clientHeight, run.stallCount));
+    // Toward the top: in a reversed container the top is the most negative position.
+    run.position = run.start.acceptsNegative ? run.position - step : std::max(run.position - step, 0.0);
+    IPCArgs scrollArgs;
+    scrollArgs.value = run.position;
+    request(QStringLiteral("scrollSet"), scrollArgs);
+    trackStall(run, height);
+    return Pass::goOn;
+}
+
+void ScrollOrchestrator::trackStall(ScrollRun& run, std::optional<qint64> height)
+{
+    if (height && *height != run.lastHeight) {
+        run.stallCount = 0;
+        run.lastHeight = *height;
+    } else {
+        ++run.stallCount;
+    }
+}
+
+void ScrollOrchestrator::restorePosition(const ScrollRun& run)
+{
+    IPCArgs scrollArgs;
+    scrollArgs.value = run.start.scrollTop;
+    request(QStringLiteral("scrollSet"), scrollArgs);
+    IPCArgs windowArgs;
+    windowArgs.windowX = run.start.windowX;
+    windowArgs.windowY = run.start.windowY;
+    request(QStringLiteral("windowSet"), windowArgs);
+}
+
+void ScrollOrchestrator::finishAtTop(const ScrollRun& run)
+{
+    appendLog(QStringLiteral("Top reached. Finalizing export."));
+    request(QStringLiteral("stopKeepAlive"));
+    appendLog(QStringLiteral("Restoring position..."));
+    restorePosition(run);
+    expandCollapsedCodeBlocks(run.tabId, run.windowId);
+
+    bool same = false;
+    controller_.runMainSync([&] {
+        same = controller_.isSameSession(run.sessionId);
+        if (same && controller_.currentExport_) {
+            controller_.currentExport_->status = QStringLiteral("capturing");
+        }
+    });
+    if (controller_.isExportAborted() || !same) {
+        // Stopped while the page was being put back: no capture.
+        appendLog(QStringLiteral("Export aborted."));
+        controller_.updateStatus(QStringLiteral("Ready"));
+        return;
+    }
+    IPCMessage capture = ExportText::appMessage(QStringLiteral("command"), QStringLiteral("capture_start"), ExportText::freshId());
+    if (run.tabId && run.windowId) {
+        IPCArgs captureArgs;
+        captureArgs.session = SessionContext {*run.tabId, *run.windowId, QStringLiteral("capturing")};
+        capture.args = captureArgs;
+    }
+    controller_.send(capture);
+    appendLog(QStringLiteral("Requested capture start (App Driven)."));
+}
+
+void ScrollOrchestrator::expandCollapsedCodeBlocks(std::optional<qint64>, std::optional<qint64>)
+{
+    // The requests carry the session's tab and window through the request exchange.
+    appendLog(QStringLiteral("Expanding collapsed code blocks..."));
+    if (controller_.isExportAborted()) {
+        return;
+    }
+    IPCArgs query;
+    query.selector = kCollapsedCodeSelector;
+    const qint64 count = parseInteger(resultValue(request(QStringLiteral("domQuery"), query), "count")).value_or(0);
+    appendLog(QStringLiteral("Collapsed code blocks found: ") + QString::number(count));
+    if (count > 0) {
+        IPCArgs click;
+        click.selector = kCollapsedCodeSelector + QStringLiteral(" button");
+        request(QStringLiteral("domClick"), click);
+    }
+}
+
+void ScrollOrchestrator::sendScrollProgress(const ScrollRun& run)
+{
+    const int limit = controller_.timings_.passLimit;
+    UICommand ui;
+    ui.type = QStringLiteral("progress");
+    ui.message = QStringLiteral("Loading history... ") + QString::number(run.pass * 100 / limit) + QStringLiteral("%");
+    ui.current = run.pass;
+    ui.total = limit;
+    IPCArgs args;
+    args.ui = ui;
+    if (run.tabId && run.windowId) {
+        args.session = SessionContext {*run.tabId, *run.windowId, QStringLiteral("scrolling")};
+    }
+    for (const char* command : {"update_ui", "ui_render"}) {
+        IPCMessage message = ExportText::appMessage(QStringLiteral("request"), QString::fromLatin1(command), ExportText::freshId());
+        message.args = args;
+        controller_.send(message);
+    }
+}
+
+void ScrollOrchestrator::giveUp(const ScrollRun& run, const QString& reason)
+{
+    request(QStringLiteral("stopKeepAlive"));
+    controller_.runMainSync([&] {
+        controller_.sendAbortWithMetrics(reason, run.tabId, run.windowId, std::nullopt);
+        if (controller_.isTabBackgrounded()) {
+            controller_.results_->scheduleErrorNotification(QStringLiteral("Current Chat"),
+                QStringLiteral("Export failed: ") + reason, run.tabId, run.windowId);
+        }
+        if (controller_.isSameSession(run.sessionId)) {
+            controller_.currentExport_.reset();
+        }
+    });
+    controller_.updateStatus(QStringLiteral("Ready"));
+}
+
+void ScrollOrchestrator::endAborted()
+{
+    request(QStringLiteral("stopKeepAlive"));
+    appendLog(QStringLiteral("Export aborted."));
+    controller_.updateStatus(QStringLiteral("Ready"));
+}
+
+void ScrollOrchestrator::dropSession(const ScrollRun& run)
+{
+    controller_.runMainSync([&] {
+        if (controller_.isSameSession(run.sessionId)) {
+            controller_.currentExport_.reset();
+        }
+    });
+}
