@@ -1,28 +1,51 @@
 #include "core/VersionNumber.h"
 
-#include <QStringList>
+#include <QStringView>
+
+namespace {
+// The digit run starting at `from`, without leading zeros (one zero stays).
+QStringView digitRun(const QString& text, qsizetype from, qsizetype& end)
+{
+    end = from;
+    while (end < text.size() && text[end].isDigit()) {
+        ++end;
+    }
+    QStringView run = QStringView(text).sliced(from, end - from);
+    while (run.size() > 1 && run.front() == QLatin1Char('0')) {
+        run = run.sliced(1);
+    }
+    return run;
+}
+} // namespace
 
 int VersionNumber::compare(const QString& a, const QString& b)
 {
-    const QStringList left = a.trimmed().split(QLatin1Char('.'));
-    const QStringList right = b.trimmed().split(QLatin1Char('.'));
-    const qsizetype count = std::max(left.size(), right.size());
-    for (qsizetype i = 0; i < count; ++i) {
-        const QString l = i < left.size() ? left[i] : QStringLiteral("0");
-        const QString r = i < right.size() ? right[i] : QStringLiteral("0");
-        bool lNumber = false;
-        bool rNumber = false;
-        const qulonglong lValue = l.toULongLong(&lNumber);
-        const qulonglong rValue = r.toULongLong(&rNumber);
-        if (lNumber && rNumber) {
-            if (lValue != rValue) {
-                return lValue < rValue ? -1 : 1;
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype endI = 0;
+            qsizetype endJ = 0;
+            const QStringView left = digitRun(a, i, endI);
+            const QStringView right = digitRun(b, j, endJ);
+            // Compared as text of equal length, so runs of any length never overflow.
+            if (left.size() != right.size()) {
+                return left.size() < right.size() ? -1 : 1;
             }
+            if (const int order = left.compare(right); order != 0) {
+                return order < 0 ? -1 : 1;
+            }
+            i = endI;
+            j = endJ;
             continue;
         }
-        if (const int text = QString::compare(l, r); text != 0) {
-            return text < 0 ? -1 : 1;
+        if (a[i] != b[j]) {
+            return a[i] < b[j] ? -1 : 1;
         }
+        ++i;
+        ++j;
     }
-    return 0;
+    const qsizetype leftRest = a.size() - i;
+    const qsizetype rightRest = b.size() - j;
+    return leftRest == rightRest ? 0 : (leftRest < rightRest ? -1 : 1);
 }

@@ -5,6 +5,7 @@
 #include "core/AppState.h"
 #include "core/Dispatch.h"
 #include "core/MemoryTuning.h"
+#include "core/VersionNumber.h"
 #include "export/CapturedPageProcessor.h"
 #include "export/ExportResults.h"
 #include "export/ExportShell.h"
@@ -286,43 +287,7 @@ void ExportController::processingEnded()
 
 bool ExportController::isVersionOlder(const QString& version, const QString& than)
 {
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < version.size() && j < than.size()) {
-        if (version[i].isDigit() && than[j].isDigit()) {
-            qsizetype endI = i;
-            qsizetype endJ = j;
-            while (endI < version.size() && version[endI].isDigit()) {
-                ++endI;
-            }
-            while (endJ < than.size() && than[endJ].isDigit()) {
-                ++endJ;
-            }
-            QStringView a = QStringView(version).sliced(i, endI - i);
-            QStringView b = QStringView(than).sliced(j, endJ - j);
-            while (a.size() > 1 && a.front() == QLatin1Char('0')) {
-                a = a.sliced(1);
-            }
-            while (b.size() > 1 && b.front() == QLatin1Char('0')) {
-                b = b.sliced(1);
-            }
-            if (a.size() != b.size()) {
-                return a.size() < b.size();
-            }
-            if (const int order = a.compare(b); order != 0) {
-                return order < 0;
-            }
-            i = endI;
-            j = endJ;
-            continue;
-        }
-        if (version[i] != than[j]) {
-            return version[i] < than[j];
-        }
-        ++i;
-        ++j;
-    }
-    return version.size() - i < than.size() - j;
+    return VersionNumber::compare(version, than) < 0;
 }
 
 void ExportController::handleInvokeExport(const IPCMessage& message)
