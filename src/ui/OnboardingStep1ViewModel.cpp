@@ -4,6 +4,7 @@
 #include "storage/VaultManager.h"
 #include "ui/FolderChooser.h"
 #include "ui/OnboardingColor.h"
+#include "ui/OnboardingTheme.h"
 #include "ui/OnboardingServices.h"
 
 #include <QFileInfo>
@@ -80,7 +81,7 @@ QColor OnboardingStep1ViewModel::editButtonBackground() const
 QColor OnboardingStep1ViewModel::continueBackground() const
 {
     if (!hasVault_) {
-        QColor grey = OnboardingColor::fromHex(QStringLiteral("8e8e93"));
+        QColor grey = OnboardingColor::fromHex(OnboardingTheme::grey());
         grey.setAlphaF(0.3f);
         return grey;
     }

@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "storage/VaultManager.h"
 #include "ui/OnboardingColor.h"
+#include "ui/OnboardingTheme.h"
 #include "ui/OnboardingNotifier.h"
 
 OnboardingViewModel::OnboardingViewModel(QObject* parent)
@@ -26,7 +27,7 @@ QColor OnboardingViewModel::stepColor(int step) const
     if (step < currentStep_) {
         return OnboardingColor::fromHex(QStringLiteral("10b981"));
     }
-    return OnboardingColor::fromHex(QStringLiteral("8e8e93"));
+    return OnboardingColor::fromHex(OnboardingTheme::grey());
 }
 
 void OnboardingViewModel::appeared()

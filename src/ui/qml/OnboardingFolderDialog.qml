@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import QtQuick.Templates as T
 import Mossbridge.Ui
 
 // Asks for the destination folder's name: OK or Cancel, Return and Escape likewise.
@@ -20,7 +21,7 @@ Popup {
         finished(okPressed, field.text)
     }
 
-    parent: Overlay.overlay
+    parent: T.Overlay.overlay
     anchors.centerIn: parent
     width: 320
     modal: true
@@ -28,7 +29,7 @@ Popup {
     padding: 20
     closePolicy: Popup.NoAutoClose
 
-    Overlay.modal: Rectangle {
+    T.Overlay.modal: Rectangle {
         color: "#99000000"
     }
     background: Rectangle {

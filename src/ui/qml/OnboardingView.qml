@@ -84,6 +84,7 @@ Rectangle {
 
         StackView {
             id: stack
+            objectName: "steps"
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
