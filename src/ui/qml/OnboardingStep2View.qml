@@ -40,8 +40,9 @@ Item {
 
             BusyIndicator {
                 Layout.alignment: Qt.AlignHCenter
-                Layout.preferredWidth: 36
-                Layout.preferredHeight: 36
+                Layout.preferredWidth: 40
+                Layout.preferredHeight: 40
+                palette.dark: OnboardingColor.hex("8b5cf6")
                 running: parent.visible
             }
             Text {
@@ -116,8 +117,10 @@ Item {
                 Layout.topMargin: 4
                 spacing: 8
                 BusyIndicator {
-                    width: 16
-                    height: 16
+                    width: 20
+                    height: 20
+                    padding: 0
+                    palette.dark: OnboardingColor.hex("8b5cf6")
                     running: parent.visible
                     anchors.verticalCenter: parent.verticalCenter
                 }

@@ -61,24 +61,30 @@ Rectangle {
         }
 
         // Settings header (settings form)
-        ColumnLayout {
+        Item {
             visible: !model.showsStepIndicator
             Layout.fillWidth: true
-            Layout.topMargin: 28
-            spacing: 6
+            Layout.preferredHeight: settingsHeader.implicitHeight + 28
 
-            Text {
-                Layout.alignment: Qt.AlignHCenter
-                text: "Settings"
-                color: "white"
-                font.pixelSize: OnboardingTheme.title2
-                font.bold: true
-            }
-            Text {
-                Layout.alignment: Qt.AlignHCenter
-                text: "Update your vault and destination folder."
-                color: OnboardingColor.hex(OnboardingTheme.grey)
-                font.pixelSize: OnboardingTheme.body
+            Column {
+                id: settingsHeader
+                anchors.bottom: parent.bottom
+                anchors.horizontalCenter: parent.horizontalCenter
+                spacing: 6
+
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: "Settings"
+                    color: "white"
+                    font.pixelSize: OnboardingTheme.title2
+                    font.bold: true
+                }
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: "Update your vault and destination folder."
+                    color: OnboardingColor.hex(OnboardingTheme.grey)
+                    font.pixelSize: OnboardingTheme.body
+                }
             }
         }
 
