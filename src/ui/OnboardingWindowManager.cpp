@@ -15,6 +15,7 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QScreen>
+#include <QTimer>
 #include <QVariantAnimation>
 
 namespace {
@@ -207,8 +208,11 @@ bool OnboardingWindowManager::windowShouldClose(QWindow* /*window*/)
 
 void OnboardingWindowManager::windowWillClose()
 {
+    // The window is still delivering its close event: it goes once that is over.
     if (OnboardingWindow* window = windowController_.data()) {
-        window->deleteLater();
+        QTimer::singleShot(0, QCoreApplication::instance(), [window = QPointer<OnboardingWindow>(window)] {
+            delete window.data();
+        });
     }
     windowController_.clear();
     hostingController_.clear();

@@ -2,12 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct HexCase {
     const char* text;
     int red, green, blue, alpha;
 };
+
+void PrintTo(const HexCase& c, std::ostream* out)
+{
+    *out << '"' << c.text << '"';
+}
 
 class OnboardingColorHex : public ::testing::TestWithParam<HexCase> {};
 

@@ -9,6 +9,7 @@
 #include "storage/VaultManager.h"
 #include "ui/FolderChooser.h"
 #include "ui/OnboardingServices.h"
+#include "ui/OnboardingWindowManager.h"
 
 #include "support/QmlWarningGuard.h"
 #include "support/TestSupport.h"
@@ -173,6 +174,28 @@ inline QStringList viewWarnings(const testsupport::QmlWarningGuard& guard)
     warnings.removeIf([](const QString& line) { return line.contains(QStringLiteral("This plugin does not support")); });
     return warnings;
 }
+
+// With the shared window manager: each test leaves no window behind and no warning unseen.
+class OnboardingWindowFixture : public OnboardingFixture {
+protected:
+    void TearDown() override
+    {
+        manager.close();
+        testsupport::processEventsFor(std::chrono::milliseconds(20));
+        expectNoWarnings();
+        OnboardingFixture::TearDown();
+    }
+
+    void expectNoWarnings()
+    {
+        const QStringList warnings = viewWarnings(guard);
+        EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+        guard.clear();
+    }
+
+    OnboardingWindowManager& manager = OnboardingWindowManager::shared();
+    testsupport::QmlWarningGuard guard;
+};
 
 // The view model a view exposes as its "viewModel" property, searched through the item tree.
 template <class ViewModel>

@@ -20,29 +20,14 @@
 namespace {
 
 using onboardingtest::findViewModel;
-using onboardingtest::OnboardingFixture;
+using onboardingtest::OnboardingWindowFixture;
 using testsupport::processEventsFor;
 using testsupport::waitUntil;
 
 // Every view of the window, shown as users see it, with no QML warning; each is saved as a
 // picture under <build>/window-images/.
-class OnboardingViews : public OnboardingFixture {
+class OnboardingViews : public OnboardingWindowFixture {
 protected:
-    OnboardingWindowManager& manager = OnboardingWindowManager::shared();
-
-    void TearDown() override
-    {
-        manager.close();
-        processEventsFor(std::chrono::milliseconds(20));
-        OnboardingFixture::TearDown();
-    }
-
-    void expectNoWarnings()
-    {
-        EXPECT_TRUE(onboardingtest::viewWarnings(guard).isEmpty()) << onboardingtest::viewWarnings(guard).join('\n').toStdString();
-        guard.clear();
-    }
-
     void show(OnboardingMode mode)
     {
         manager.show(mode);
@@ -78,8 +63,6 @@ protected:
         ASSERT_EQ(container()->currentStep(), 2);
         ASSERT_NE(extensionStep(), nullptr);
     }
-
-    testsupport::QmlWarningGuard guard;
 };
 
 TEST_F(OnboardingViews, VaultStepInBothForms)

@@ -12,22 +12,12 @@
 
 namespace {
 
-using onboardingtest::OnboardingFixture;
+using onboardingtest::OnboardingWindowFixture;
 using testsupport::processEventsFor;
 using testsupport::waitUntil;
 
-class OnboardingWindows : public OnboardingFixture {
+class OnboardingWindows : public OnboardingWindowFixture {
 protected:
-    OnboardingWindowManager& manager = OnboardingWindowManager::shared();
-
-    void TearDown() override
-    {
-        manager.close();
-        processEventsFor(std::chrono::milliseconds(20));
-        EXPECT_TRUE(onboardingtest::viewWarnings(guard).isEmpty()) << onboardingtest::viewWarnings(guard).join('\n').toStdString();
-        OnboardingFixture::TearDown();
-    }
-
     // Shows the form and lets the deferred centring and any resize finish.
     QQuickWindow* showAndSettle(OnboardingMode mode)
     {
@@ -42,8 +32,6 @@ protected:
     {
         return manager.rootView() != nullptr && manager.rootView()->property("settingsForm").toBool();
     }
-
-    testsupport::QmlWarningGuard guard;
 };
 
 TEST_F(OnboardingWindows, EachFormHasItsSize)
