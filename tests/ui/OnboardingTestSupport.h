@@ -15,6 +15,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QQuickItem>
 #include <QTemporaryDir>
@@ -182,6 +183,8 @@ protected:
     {
         manager.close();
         testsupport::processEventsFor(std::chrono::milliseconds(20));
+        // A closed window is released, not kept.
+        EXPECT_TRUE(QGuiApplication::allWindows().isEmpty()) << QGuiApplication::allWindows().size();
         expectNoWarnings();
         OnboardingFixture::TearDown();
     }

@@ -49,6 +49,7 @@ Item {
                     source: "qrc:/resources/logo-trimmed.svg"
                     sourceSize: Qt.size(160, 160)
                     fillMode: Image.PreserveAspectFit
+                    cache: false
                     visible: status === Image.Ready
                 }
                 OnboardingSymbol {

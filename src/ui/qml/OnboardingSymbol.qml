@@ -10,5 +10,7 @@ Image {
     height: size
     sourceSize: Qt.size(size, size)
     fillMode: Image.PreserveAspectFit
+    // Each symbol is drawn for its colour and size; nothing to share through the pixmap cache.
+    cache: false
     source: name.length > 0 ? "image://symbol/" + tint + "/" + name : ""
 }
