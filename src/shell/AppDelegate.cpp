@@ -24,6 +24,7 @@
 #include "storage/ExportHistoryManager.h"
 #include "storage/UserDefaults.h"
 #include "storage/VaultManager.h"
+#include "ui/OnboardingWindowManager.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -100,7 +101,8 @@ void AppDelegate::applicationDidFinishLaunching()
     });
 
     KeyEquivalentMonitor::Targets targets;
-    targets.isOnboardingKeyWindow = [] { return false; };
+    targets.isOnboardingKeyWindow = [] { return OnboardingWindowManager::shared().isOnboardingKeyWindow(); };
+    targets.closeOnboardingWindow = [] { OnboardingWindowManager::shared().handleCloseShortcut(); };
     targets.logWindow = [this] { return logWindow_->windowHandle(); };
     targets.mainWindow = [this]() -> QWindow* { return mainWindow_.get(); };
     targets.hideMainWindow = [this] { closeMainWindow(); };
@@ -276,7 +278,9 @@ void AppDelegate::showOnboarding(OnboardingMode mode)
 {
     if (options_.showOnboardingWindow) {
         options_.showOnboardingWindow(mode);
+        return;
     }
+    OnboardingWindowManager::shared().show(mode);
 }
 
 void AppDelegate::openOnboardingWindow()

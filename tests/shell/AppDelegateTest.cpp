@@ -6,6 +6,7 @@
 #include "shell/KeyEquivalentMonitor.h"
 #include "platform/UpdateCheckResult.h"
 #include "shell/StatusMenu.h"
+#include "ui/OnboardingWindowManager.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -14,6 +15,7 @@
 #include <QSystemTrayIcon>
 #include <QMenu>
 #include <QTimer>
+#include <QWindow>
 
 #include <thread>
 
@@ -261,3 +263,35 @@ TEST_F(AppDelegateLaunch, MenuCommandsReachTheirWindowsPagesAndTheUpdateCheck)
 }
 
 #include "AppDelegateTest.moc"
+
+TEST_F(AppDelegateLaunch, CtrlWOnTheOnboardingWindowFollowsItsCloseRuleThroughTheQuitPolicy)
+{
+    const struct {
+        const char* name;
+        OnboardingMode mode;
+        bool terminates;
+    } cases[] = {
+        {"onboarding without a vault quits", OnboardingMode::onboarding, true},
+        {"settings closes and the program goes on", OnboardingMode::settings, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        AppDelegate::Options o = options();
+        o.showOnboardingWindow = {}; // the real onboarding window
+        AppDelegate& delegate = launch(o);
+        delegate.showOnboarding(c.mode);
+        ASSERT_TRUE(testsupport::waitUntil([] {
+            QWindow* window = OnboardingWindowManager::shared().window();
+            return window != nullptr && window->isVisible() && QGuiApplication::focusWindow() == window;
+        }));
+        QTimer::singleShot(0, [&] { delegate.keyEventMonitor()->handleKey(Qt::Key_W, true); });
+        QTimer::singleShot(1500, [] { QCoreApplication::exit(99); });
+        EXPECT_EQ(QCoreApplication::exec(), c.terminates ? 0 : 99);
+        if (!c.terminates) {
+            EXPECT_EQ(OnboardingWindowManager::shared().window(), nullptr);
+        }
+        OnboardingWindowManager::shared().close();
+        testsupport::processEventsFor(20ms);
+    }
+}
