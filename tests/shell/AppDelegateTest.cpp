@@ -200,13 +200,6 @@ TEST_F(AppDelegateLaunch, OnlyTheQuitItemCtrlQTheUpdaterOrAnAllowedRequestEndThe
 }
 
 namespace {
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl& url) { opened.append(url); }
-};
 
 QAction* entry(QMenu* menu, const QString& text)
 {
@@ -262,7 +255,6 @@ TEST_F(AppDelegateLaunch, MenuCommandsReachTheirWindowsPagesAndTheUpdateCheck)
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
-#include "AppDelegateTest.moc"
 
 TEST_F(AppDelegateLaunch, CtrlWOnTheOnboardingWindowFollowsItsCloseRuleThroughTheQuitPolicy)
 {

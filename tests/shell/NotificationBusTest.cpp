@@ -78,13 +78,6 @@ private:
     uint nextId_ = 7;
 };
 
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl& url) { opened.append(url); }
-};
 
 class NotificationBus : public ShellFixture {
 protected:

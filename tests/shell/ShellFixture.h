@@ -12,10 +12,20 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+// Receives the addresses the program opens, through QDesktopServices::setUrlHandler.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl& url) { opened.append(url); }
+};
 
 // A launched AppDelegate on fresh settings: the server on a free loopback port, no URL-scheme
 // registration (the registration has tests of its own), onboarding requests recorded.
