@@ -1,17 +1,23 @@
 #include "link/WebSocketServer.h"
 
 #include "link/IpcMessage.h"
+#include "link/SocketOwnerLookup.h"
 #include "link/WebSocketServerDelegate.h"
 
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
+
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -22,6 +28,12 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 constexpr quint64 maxMessageSize = 4 * 1024 * 1024;
+constexpr int handshakeTimeoutMs = 10000;
+// A request head longer than this is not waited for before the refusal is sent.
+constexpr qsizetype maxRequestHead = 16 * 1024;
+constexpr char forbiddenResponse[] = "HTTP/1.1 403 Access Forbidden\r\n"
+                                     "Connection: close\r\n"
+                                     "Content-Length: 0\r\n\r\n";
 
 // What the server knows about one connection. Touched only on the server thread.
 struct ConnectionState {
@@ -35,7 +47,8 @@ struct ConnectionState {
 
 using Connection = std::shared_ptr<ConnectionState>;
 
-QString endpointText(const QWebSocket* socket)
+template <typename Socket>
+QString endpointText(const Socket* socket)
 {
     const QHostAddress address = socket->peerAddress();
     const QString port = QString::number(socket->peerPort());
@@ -60,6 +73,32 @@ bool isAllowedOrigin(const QString& origin)
     const QStringView scheme = QStringView(origin).left(colon);
     return scheme.compare("chrome-extension"_L1, Qt::CaseInsensitive) == 0
         || scheme.compare("moz-extension"_L1, Qt::CaseInsensitive) == 0;
+}
+
+// Answers 403 once the client's request head has been read (closing with unread data would
+// reset the connection before the client sees the answer), then hangs up.
+void refuseUpgrade(QTcpSocket* socket)
+{
+    struct Request {
+        QByteArray head;
+        bool answered = false;
+    };
+    auto request = std::make_shared<Request>();
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, request] {
+        const QByteArray bytes = socket->readAll();
+        if (request->answered) {
+            return; // later bytes are only drained
+        }
+        request->head.append(bytes);
+        if (request->head.contains("\r\n\r\n") || request->head.size() > maxRequestHead) {
+            request->answered = true;
+            request->head.clear();
+            socket->write(forbiddenResponse, qint64(sizeof forbiddenResponse - 1));
+            socket->disconnectFromHost();
+        }
+    });
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(handshakeTimeoutMs, socket, [socket] { socket->abort(); });
 }
 
 } // namespace
@@ -132,16 +171,17 @@ public:
         }
         stopped = false;
 
-        QWebSocketServer* v4 = makeListener();
+        QTcpServer* v4 = makeListener();
         if (!v4->listen(QHostAddress::LocalHost, port)) {
             log(u"WebSocketServer failed to start: "_s + v4->errorString());
             delete v4;
             return;
         }
+        upgrader = makeUpgrader();
         listeners.append(v4);
         const quint16 actual = v4->serverPort();
 
-        QWebSocketServer* v6 = makeListener();
+        QTcpServer* v6 = makeListener();
         if (v6->listen(QHostAddress::LocalHostIPv6, actual)) {
             listeners.append(v6);
         } else {
@@ -154,9 +194,25 @@ public:
         log(u"WebSocketServer listening on port "_s + QString::number(actual) + u" (Loopback only)"_s);
     }
 
-    QWebSocketServer* makeListener()
+    // Accepts the TCP connections; each is checked, then upgraded or refused.
+    QTcpServer* makeListener()
+    {
+        auto* server = new QTcpServer(context);
+        QObject::connect(server, &QTcpServer::newConnection, context, [this, server] {
+            while (server->hasPendingConnections()) {
+                if (QTcpSocket* socket = server->nextPendingConnection()) {
+                    admit(socket);
+                }
+            }
+        });
+        return server;
+    }
+
+    // Runs the WebSocket handshake on the admitted sockets; it listens on nothing itself.
+    QWebSocketServer* makeUpgrader()
     {
         auto* server = new QWebSocketServer(u"Mossbridge"_s, QWebSocketServer::NonSecureMode, context);
+        server->setHandshakeTimeout(handshakeTimeoutMs);
         // Refusing here makes the server answer "403 Access Forbidden" and close the socket.
         QObject::connect(server, &QWebSocketServer::originAuthenticationRequired, context,
             [this](QWebSocketCorsAuthenticator* authenticator) {
@@ -178,6 +234,29 @@ public:
             }
         });
         return server;
+    }
+
+    // Every account on the machine can reach the loopback port; only clients of the account
+    // this process runs as may drive it. The kernel's socket table says who owns the peer.
+    void admit(QTcpSocket* socket)
+    {
+        if (stopped || upgrader == nullptr) {
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+        const std::optional<uid_t> owner = SocketOwnerLookup::peerOwner(*socket);
+        if (owner && *owner == ::geteuid()) {
+            socket->setParent(upgrader);
+            upgrader->handleConnection(socket);
+            return;
+        }
+        if (owner) {
+            log(u"Handshake: Rejected connection of another user (uid "_s + QString::number(*owner) + u')');
+        } else {
+            log(u"Handshake: Rejected connection of an unknown user from "_s + endpointText(socket));
+        }
+        refuseUpgrade(socket);
     }
 
     void handleNewConnection(QWebSocket* socket)
@@ -380,12 +459,17 @@ public:
             c->socket->abort();
             c->socket->deleteLater();
         }
-        for (QWebSocketServer* server : std::as_const(listeners)) {
+        for (QTcpServer* server : std::as_const(listeners)) {
             QObject::disconnect(server, nullptr, context, nullptr);
             server->close();
-            server->deleteLater();
+            server->deleteLater(); // with the refused sockets still being answered
         }
         listeners.clear();
+        if (upgrader != nullptr) {
+            QObject::disconnect(upgrader, nullptr, context, nullptr);
+            upgrader->deleteLater(); // with the sockets still in their handshake
+            upgrader = nullptr;
+        }
         listening.store(0);
     }
 
@@ -396,7 +480,8 @@ public:
     QObject* context = nullptr; // lives on the server thread; parent of the listeners
 
     // Server thread only.
-    QList<QWebSocketServer*> listeners;
+    QList<QTcpServer*> listeners;
+    QWebSocketServer* upgrader = nullptr;
     bool stopped = false;
 
     std::mutex connectionsLock;

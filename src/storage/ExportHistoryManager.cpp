@@ -15,6 +15,8 @@
 namespace {
 
 const QString kHistoryKey = QStringLiteral("MossbridgeExportHistory");
+// Where a stored history that did not fully decode is kept, so the next save loses nothing.
+const QString kUnreadableKey = QStringLiteral("MossbridgeExportHistory.unreadable");
 constexpr qsizetype kRecentCount = 5;
 
 // Standard output and the activity log.
@@ -59,19 +61,33 @@ QList<ExportHistoryItem> ExportHistoryManager::history() const
 void ExportHistoryManager::load()
 {
     QList<ExportHistoryItem> items;
-    if (const auto data = defaults_.data(kHistoryKey)) {
+    const auto data = defaults_.data(kHistoryKey);
+    if (data && !data->isEmpty()) {
+        // An entry another version wrote in a shape this one does not know costs only that
+        // entry; the text as stored is kept aside before the next save replaces it.
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(*data, &error);
         if (error.error == QJsonParseError::NoError && document.isArray()) {
-            for (const QJsonValue& value : document.array()) {
-                auto item = ExportHistoryItem::fromJson(value);
-                if (!item) {
-                    // One bad entry fails the whole list, as a plain decoder would.
-                    items.clear();
-                    break;
+            const QJsonArray entries = document.array();
+            for (const QJsonValue& value : entries) {
+                if (auto item = ExportHistoryItem::fromJson(value)) {
+                    items.append(*item);
                 }
-                items.append(*item);
             }
+            const qsizetype skipped = entries.size() - items.size();
+            if (skipped > 0) {
+                defaults_.setData(kUnreadableKey, *data);
+                logLine(QStringLiteral("[ExportHistory] load skipped %1 of %2 entries that could not be read; "
+                                       "the stored history is kept under %3")
+                            .arg(skipped)
+                            .arg(entries.size())
+                            .arg(kUnreadableKey));
+            }
+        } else {
+            defaults_.setData(kUnreadableKey, *data);
+            logLine(QStringLiteral("[ExportHistory] load skipped all entries: the stored history is not a JSON "
+                                   "array; it is kept under %1")
+                        .arg(kUnreadableKey));
         }
     }
     markExistence(items);

@@ -93,8 +93,9 @@ bool isInside(const QString& canonicalPath, const QString& canonicalRoot)
 
 // Creates the destination one folder at a time. A component that already exists must be a
 // folder that (after following any link) is still inside the vault, so a link planted in the
-// vault cannot lead the write elsewhere.
-QString makeDestination(const QString& vault, const QStringList& components, const QString& typed)
+// vault cannot lead the write elsewhere. The folders it made are added to `created`.
+QString makeDestination(const QString& vault, const QStringList& components, const QString& typed,
+    QStringList& created)
 {
     const QString canonicalVault = QFileInfo(vault).canonicalFilePath();
     if (canonicalVault.isEmpty()) {
@@ -105,6 +106,7 @@ QString makeDestination(const QString& vault, const QStringList& components, con
     for (const QString& component : components) {
         current += QLatin1Char('/') + component;
         if (::mkdir(nativePath(current).constData(), 0777) == 0) {
+            created.append(current);
             continue;
         }
         const int error = errno;
@@ -178,29 +180,16 @@ QString createNoteFolder(const QString& parent, const QString& base)
         QStringLiteral("No free folder name for \"%1\" in \"%2\".").arg(base, parent));
 }
 
-void writeAsset(const QString& path, const QByteArray& bytes)
+// Undoes a failed write: the folders it made (given outermost first) go, the newest first.
+// The note's own folder goes with what is in it; a destination folder only while empty,
+// since something else may have been put there meanwhile.
+void removeCreated(const QString& noteFolder, const QStringList& destinationFolders)
 {
-    QFile file(path);
-    // NewOnly: the assets folder is fresh, so anything already there is not ours to replace.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size()
-        || !file.flush()) {
-        throw VaultWriter::WriteError(Kind::fileWriteFailed,
-            QStringLiteral("Could not write the file \"%1\": %2").arg(path, file.errorString()));
+    if (!noteFolder.isEmpty()) {
+        QDir(noteFolder).removeRecursively();
     }
-    file.close();
-}
-
-// All or nothing: the note appears under its name only once it is complete.
-void writeNote(const QString& path, const QString& markdown)
-{
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    const QByteArray bytes = markdown.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw VaultWriter::WriteError(Kind::fileWriteFailed,
-            QStringLiteral("Could not write the note \"%1\": %2").arg(path, reason));
+    for (auto it = destinationFolders.crbegin(); it != destinationFolders.crend(); ++it) {
+        ::rmdir(nativePath(*it).constData());
     }
 }
 
@@ -225,6 +214,23 @@ bool canUseVault(const QString& vault)
 }
 
 } // namespace
+
+std::optional<QString> VaultWriter::writeFileAtomically(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return reason;
+    }
+    return std::nullopt;
+}
+
+void VaultWriter::setFileWriter(FileWriter writer)
+{
+    fileWriter_ = writer ? std::move(writer) : FileWriter(writeFileAtomically);
+}
 
 VaultWriter::WriteError::WriteError(Kind kind, const QString& text)
     : std::runtime_error(text.toStdString())
@@ -270,42 +276,59 @@ ExportResult VaultWriter::write(const QString& markdown, const QString& filename
                 .arg(typed));
     }
     const QString destination = components->join(QLatin1Char('/'));
-    const QString folder = makeDestination(vault, *components, typed);
-    const QString prefix = destination.isEmpty() ? QString() : destination + QLatin1Char('/');
+    // A failed write leaves the vault as it found it: whatever it made is removed again, and
+    // nothing that was there before is touched.
+    QStringList createdFolders;
+    QString noteFolder;
+    try {
+        const QString folder = makeDestination(vault, *components, typed, createdFolders);
+        const QString prefix = destination.isEmpty() ? QString() : destination + QLatin1Char('/');
 
-    ExportResult result;
-    result.vaultName = QFileInfo(vault).fileName();
+        ExportResult result;
+        result.vaultName = QFileInfo(vault).fileName();
 
-    if (assets.isEmpty()) {
-        const QString name = freeNoteName(folder, filename);
-        const QString notePath = folder + QLatin1Char('/') + name;
-        writeNote(notePath, markdown);
-        result.relativePath = prefix + name;
+        if (assets.isEmpty()) {
+            const QString name = freeNoteName(folder, filename);
+            const QString notePath = folder + QLatin1Char('/') + name;
+            writeFile(notePath, markdown.toUtf8(), QStringLiteral("note"));
+            result.relativePath = prefix + name;
+            result.absolutePath = notePath;
+            return result;
+        }
+
+        const QString base = splitName(filename).base;
+        const QString folderName = createNoteFolder(folder, base);
+        noteFolder = folder + QLatin1Char('/') + folderName;
+        const QString assetsFolder = noteFolder + QLatin1Char('/') + kAssetsFolder;
+        if (::mkdir(nativePath(assetsFolder).constData(), 0777) != 0) {
+            const int error = errno;
+            throw WriteError(Kind::folderCreationFailed,
+                QStringLiteral("Could not create the folder \"%1\": %2").arg(assetsFolder, errnoText(error)));
+        }
+
+        QString body = markdown;
+        body.replace(base + QStringLiteral("_files/"), kAssetsFolder + QLatin1Char('/'));
+
+        for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
+            writeFile(assetsFolder + QLatin1Char('/') + it.key(), it.value(), QStringLiteral("file"));
+        }
+        const QString noteName = folderName + QStringLiteral(".md");
+        const QString notePath = noteFolder + QLatin1Char('/') + noteName;
+        writeFile(notePath, body.toUtf8(), QStringLiteral("note"));
+
+        result.relativePath = prefix + folderName + QLatin1Char('/') + noteName;
         result.absolutePath = notePath;
         return result;
+    } catch (...) {
+        removeCreated(noteFolder, createdFolders);
+        throw;
     }
+}
 
-    const QString base = splitName(filename).base;
-    const QString folderName = createNoteFolder(folder, base);
-    const QString noteFolder = folder + QLatin1Char('/') + folderName;
-    const QString assetsFolder = noteFolder + QLatin1Char('/') + kAssetsFolder;
-    if (::mkdir(nativePath(assetsFolder).constData(), 0777) != 0) {
-        const int error = errno;
-        throw WriteError(Kind::folderCreationFailed,
-            QStringLiteral("Could not create the folder \"%1\": %2").arg(assetsFolder, errnoText(error)));
+void VaultWriter::writeFile(const QString& path, const QByteArray& bytes, const QString& what) const
+{
+    if (const std::optional<QString> reason = fileWriter_(path, bytes)) {
+        throw WriteError(Kind::fileWriteFailed,
+            QStringLiteral("Could not write the %1 \"%2\": %3").arg(what, path, *reason));
     }
-
-    QString body = markdown;
-    body.replace(base + QStringLiteral("_files/"), kAssetsFolder + QLatin1Char('/'));
-
-    for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
-        writeAsset(assetsFolder + QLatin1Char('/') + it.key(), it.value());
-    }
-    const QString noteName = folderName + QStringLiteral(".md");
-    const QString notePath = noteFolder + QLatin1Char('/') + noteName;
-    writeNote(notePath, body);
-
-    result.relativePath = prefix + folderName + QLatin1Char('/') + noteName;
-    result.absolutePath = notePath;
-    return result;
 }

@@ -8,6 +8,8 @@
 #include <QMap>
 #include <QString>
 
+#include <functional>
+#include <optional>
 #include <stdexcept>
 
 class ConfigManager;
@@ -33,6 +35,18 @@ public:
     ExportResult write(const QString& markdown, const QString& filename,
         const QMap<QString, QByteArray>& assets) const;
 
+    // Puts one file (an asset or the note) in place; returns the failure's reason, or nothing
+    // once the file is complete under its name.
+    using FileWriter = std::function<std::optional<QString>(const QString& path, const QByteArray& bytes)>;
+    // The default: the bytes go to a temporary file that is renamed over `path` only when
+    // complete, so a failure (a full disk) never leaves a truncated file behind.
+    static std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes);
+    // Replaces how files are written (tests inject failures with it).
+    void setFileWriter(FileWriter writer);
+
 private:
+    void writeFile(const QString& path, const QByteArray& bytes, const QString& what) const;
+
     ConfigManager& config_;
+    FileWriter fileWriter_ = writeFileAtomically;
 };

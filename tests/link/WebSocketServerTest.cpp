@@ -11,6 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -119,13 +128,8 @@ QByteArray paddedEnvelope(qsizetype size)
     return head + QByteArray(size - head.size() - tail.size(), 'A') + tail;
 }
 
-// Sends a hand-written upgrade request and returns the response head ("" on time-out).
-QByteArray rawUpgrade(QTcpSocket& socket, quint16 port, const char* origin)
+QByteArray upgradeRequest(const char* origin)
 {
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000)) {
-        return {};
-    }
     QByteArray request = "GET / HTTP/1.1\r\n"
                          "Host: 127.0.0.1\r\n"
                          "Upgrade: websocket\r\n"
@@ -135,8 +139,18 @@ QByteArray rawUpgrade(QTcpSocket& socket, quint16 port, const char* origin)
     if (origin) {
         request += QByteArray("Origin: ") + origin + "\r\n";
     }
-    request += "\r\n";
-    socket.write(request);
+    return request + "\r\n";
+}
+
+// Sends a hand-written upgrade request and returns the response head ("" on time-out).
+QByteArray rawUpgrade(QTcpSocket& socket, quint16 port, const char* origin,
+    const QHostAddress& host = QHostAddress::LocalHost)
+{
+    socket.connectToHost(host, port);
+    if (!socket.waitForConnected(5000)) {
+        return {};
+    }
+    socket.write(upgradeRequest(origin));
 
     QByteArray response;
     waitUntil([&] {
@@ -145,6 +159,89 @@ QByteArray rawUpgrade(QTcpSocket& socket, quint16 port, const char* origin)
         return response.contains("\r\n\r\n");
     });
     return response.contains("\r\n\r\n") ? response : QByteArray();
+}
+
+constexpr int cannotChangeUser = 3;
+
+// Sends the upgrade request from a child process running as `uid` and returns the response it
+// read, or the child's exit status when it could not get that far.
+struct ForeignResponse {
+    QByteArray response;
+    int exitCode = -1;
+};
+
+ForeignResponse upgradeAsUser(uid_t uid, const QHostAddress& host, quint16 port)
+{
+    // Everything the child needs is made before the fork: the child of a threaded process may
+    // only make plain system calls.
+    const QByteArray request = upgradeRequest(nullptr);
+    sockaddr_storage target {};
+    socklen_t targetSize = 0;
+    if (host.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&target);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        v4->sin_addr.s_addr = htonl(host.toIPv4Address());
+        targetSize = sizeof *v4;
+    } else {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&target);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = host.toIPv6Address();
+        std::memcpy(&v6->sin6_addr, bytes.c, sizeof bytes.c);
+        targetSize = sizeof *v6;
+    }
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return {};
+    }
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        const gid_t gid = gid_t(uid);
+        if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 || ::getuid() != uid) {
+            ::_exit(cannotChangeUser);
+        }
+        // Made after the change of user, so the socket is that user's.
+        const int fd = ::socket(target.ss_family, SOCK_STREAM, 0);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&target), targetSize) != 0
+            || ::write(fd, request.constData(), size_t(request.size())) != request.size()) {
+            ::_exit(4);
+        }
+        char buffer[1024];
+        ssize_t got = 0;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+            if (::write(pipeFds[1], buffer, size_t(got)) != got) {
+                ::_exit(5);
+            }
+        }
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    ForeignResponse result;
+    if (child < 0) {
+        ::close(pipeFds[0]);
+        return result;
+    }
+    // Bounded: a server that never answers must not hang the suite.
+    pollfd readable {pipeFds[0], POLLIN, 0};
+    char buffer[1024];
+    while (::poll(&readable, 1, 10000) > 0) {
+        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        result.response.append(buffer, got);
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    } else {
+        ::kill(child, SIGKILL);
+    }
+    return result;
 }
 
 class WebSocketServerTest : public testing::Test {
@@ -492,6 +589,48 @@ TEST_F(WebSocketServerTest, UpgradeIsRefusedForWebOrigins)
         socket.abort();
     }
     EXPECT_EQ(delegate.countLines("Handshake: Check skipped (pinnedChromeExtensionId is empty)"), 3);
+}
+
+// The kernel knows which account owns the other end of a loopback connection; a client of
+// another account is refused before the upgrade, one of our own is served as before.
+TEST_F(WebSocketServerTest, ClientsOfAnotherAccountAreRefused)
+{
+    constexpr uid_t nobody = 65534;
+    if (::geteuid() == nobody) {
+        GTEST_SKIP() << "the suite itself runs as the account the foreign client would use";
+    }
+    int refusals = 0;
+    for (const QHostAddress& host : {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+        SCOPED_TRACE(host.toString().toStdString());
+        const int connects = delegate.connectCount();
+        const int disconnects = delegate.disconnectCount();
+        QTcpSocket ours;
+        const QByteArray accepted = rawUpgrade(ours, server->listeningPort(), nullptr, host);
+        if (accepted.isEmpty() && host.protocol() == QAbstractSocket::IPv6Protocol) {
+            continue; // no ::1 on this machine
+        }
+        EXPECT_TRUE(accepted.startsWith("HTTP/1.1 101")) << accepted.constData();
+        EXPECT_TRUE(waitUntil([&] { return delegate.connectCount() == connects + 1; }));
+
+        const ForeignResponse foreign = upgradeAsUser(nobody, host, server->listeningPort());
+        if (foreign.exitCode == cannotChangeUser) {
+            GTEST_SKIP() << "this process cannot change its user id (not root, or no CAP_SETUID), "
+                            "so no client of another account can be made";
+        }
+        ++refusals;
+        EXPECT_EQ(foreign.exitCode, 0);
+        EXPECT_TRUE(foreign.response.startsWith("HTTP/1.1 403")) << foreign.response.constData();
+        EXPECT_FALSE(foreign.response.contains("Sec-WebSocket-Accept"));
+        EXPECT_EQ(delegate.countLines("Handshake: Rejected connection of another user (uid 65534)"), refusals);
+
+        // Our own client was neither replaced nor disturbed.
+        processEventsFor(50ms);
+        EXPECT_EQ(delegate.connectCount(), connects + 1);
+        EXPECT_EQ(delegate.disconnectCount(), disconnects);
+        EXPECT_EQ(ours.state(), QAbstractSocket::ConnectedState);
+        ours.abort();
+        EXPECT_TRUE(waitUntil([&] { return delegate.disconnectCount() == disconnects + 1; }));
+    }
 }
 
 } // namespace

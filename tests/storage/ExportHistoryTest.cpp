@@ -23,6 +23,7 @@ namespace {
 using storagetest::StdoutCapture;
 
 const QString kKey = QStringLiteral("MossbridgeExportHistory");
+const QString kUnreadableKey = QStringLiteral("MossbridgeExportHistory.unreadable");
 
 ExportHistoryItem makeItem(const QString& path, const QDateTime& when, bool success = true,
     std::optional<QString> error = std::nullopt)
@@ -239,31 +240,69 @@ TEST_F(ExportHistoryTest, FileExistenceIsRefreshedForEveryEntry)
     EXPECT_EQ(manager->history()[0].fileExists, false);
 }
 
-TEST_F(ExportHistoryTest, UndecodableStoredHistoryStartsEmptyAndIsOverwritten)
+// A stored history that does not fully decode (written by another version, or damaged) loses
+// only the entries that cannot be read, and its text is kept aside before the next save.
+TEST_F(ExportHistoryTest, EntriesThatDoNotDecodeAreSkippedAndTheStoredTextIsKept)
 {
-    const QJsonObject good = makeItem(QStringLiteral("good.md"), now).toJson();
-    QJsonObject wrongType = good;
+    const QJsonObject first = makeItem(QStringLiteral("first.md"), now.addSecs(-10)).toJson();
+    const QJsonObject second = makeItem(QStringLiteral("second.md"), now.addSecs(-20)).toJson();
+    QJsonObject numberPath = first;
+    numberPath.insert(QStringLiteral("finalPath"), 42);
+    QJsonObject wrongType = first;
     wrongType.insert(QStringLiteral("success"), QStringLiteral("true"));
-    QJsonObject missingKey = good;
+    QJsonObject missingKey = first;
     missingKey.remove(QStringLiteral("vaultName"));
-    QJsonObject badMessage = good;
+    QJsonObject badMessage = first;
     badMessage.insert(QStringLiteral("errorMessage"), 3);
-    const std::vector<QByteArray> stored = {
-        "garbage",
-        "{}",
-        R"({"title":"not an array"})",
-        QJsonDocument(QJsonArray{good, wrongType}).toJson(),
-        QJsonDocument(QJsonArray{missingKey}).toJson(),
-        QJsonDocument(QJsonArray{badMessage, good}).toJson(),
-        QJsonDocument(QJsonArray{good, 5}).toJson(),
+    const auto json = [](const QJsonArray& array) { return QJsonDocument(array).toJson(QJsonDocument::Compact); };
+
+    struct Case {
+        const char* name;
+        QByteArray stored;
+        QStringList loaded;
+        QString logLine; // empty: nothing skipped, nothing kept
     };
-    for (const QByteArray& bytes : stored) {
-        SCOPED_TRACE(bytes.toStdString());
-        defaults.setData(kKey, bytes);
-        auto manager = makeManager();
-        EXPECT_TRUE(manager->history().isEmpty());
-        manager->add(makeItem(QStringLiteral("next.md"), now));
-        EXPECT_EQ(paths(makeManager()->history()), QStringList{QStringLiteral("next.md")});
+    const QString keptUnder = QStringLiteral("the stored history is kept under MossbridgeExportHistory.unreadable");
+    const QString notAnArray = QStringLiteral("[ExportHistory] load skipped all entries: the stored history is not a "
+                                              "JSON array; it is kept under MossbridgeExportHistory.unreadable");
+    const std::vector<Case> cases = {
+        {"valid", json({first, second}), {QStringLiteral("first.md"), QStringLiteral("second.md")}, {}},
+        {"one bad entry among good ones", json({first, numberPath, second}),
+            {QStringLiteral("first.md"), QStringLiteral("second.md")},
+            QStringLiteral("[ExportHistory] load skipped 1 of 3 entries that could not be read; ") + keptUnder},
+        {"every kind of bad entry", json({wrongType, missingKey, second, badMessage, 5, QJsonArray{}}),
+            {QStringLiteral("second.md")},
+            QStringLiteral("[ExportHistory] load skipped 5 of 6 entries that could not be read; ") + keptUnder},
+        {"not JSON at all", "garbage", {}, notAnArray},
+        {"JSON but no list", R"({"title":"not an array"})", {}, notAnArray},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults.remove(kUnreadableKey);
+        defaults.setData(kKey, c.stored);
+        testsupport::LogRecorder log;
+        std::unique_ptr<ExportHistoryManager> manager;
+        {
+            StdoutCapture out;
+            manager = makeManager();
+            EXPECT_EQ(out.text(), c.logLine.isEmpty() ? QString() : c.logLine + QLatin1Char('\n'));
+        }
+        EXPECT_EQ(paths(manager->history()), c.loaded);
+        if (c.logLine.isEmpty()) {
+            EXPECT_FALSE(defaults.data(kUnreadableKey).has_value());
+            continue;
+        }
+        EXPECT_TRUE(log.waitFor(c.logLine));
+        EXPECT_EQ(defaults.data(kUnreadableKey), c.stored);
+
+        // The next save writes what was loaded plus the new entry; the kept text stays as it was,
+        // also across a start that reads the history saved meanwhile.
+        {
+            StdoutCapture quiet;
+            manager->add(makeItem(QStringLiteral("next.md"), now));
+        }
+        EXPECT_EQ(paths(makeManager()->history()), QStringList{QStringLiteral("next.md")} + c.loaded);
+        EXPECT_EQ(defaults.data(kUnreadableKey), c.stored);
     }
 }
 

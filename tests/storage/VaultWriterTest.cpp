@@ -236,16 +236,79 @@ TEST_F(VaultWriterTest, UnsafeNoteAndAssetNamesAreRefusedBeforeAnythingIsWritten
     }
 }
 
-TEST_F(VaultWriterTest, FailedAssetLeavesEarlierFilesButNoNote)
+// A write that fails part-way (a full disk) takes back what it made: no folder with some of the
+// assets and no note is left for the vault's app to show. What was there before stays.
+TEST_F(VaultWriterTest, FailedWriteRemovesWhatItMadeAndNothingElse)
 {
-    // Sorted by name: a.png is written, then the over-long name fails.
+    const QMap<QString, QByteArray> assets = {
+        {QStringLiteral("a.png"), QByteArray("first")},
+        {QStringLiteral("b.png"), QByteArray("second")},
+        {QStringLiteral("diagram.png"), QByteArray("third")},
+    };
+    struct Case {
+        const char* name;
+        std::optional<QString> destination;
+        QMap<QString, QByteArray> assets;
+        int failingFile; // 1-based, in writing order (assets by name, then the note)
+    };
+    const std::vector<Case> cases = {
+        {"third asset", std::nullopt, assets, 3},
+        {"the note after its assets", std::nullopt, assets, 4},
+        {"a note without assets", std::nullopt, {}, 1},
+        {"a note without assets in new folders", QStringLiteral("Notes/Chats/2025"), {}, 1},
+        {"assets in new folders", QStringLiteral("Notes/Chats/2025"), assets, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Emptied, not remade, so the vault keeps its identity.
+        for (const QString& entry : QDir(vault).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+            ASSERT_TRUE(QDir(vault + QLatin1Char('/') + entry).removeRecursively());
+        }
+        setDestination(c.destination);
+        // An earlier export of the same name and an unrelated note, both to be kept.
+        const QString typed = c.destination.value_or(QStringLiteral("Mossbridge Inbox"));
+        const QString earlier = typed.section(QLatin1Char('/'), 0, 0);
+        ASSERT_TRUE(QDir().mkpath(vault + QLatin1Char('/') + earlier + QStringLiteral("/Chat/assets")));
+        QFile kept(vault + QLatin1Char('/') + earlier + QStringLiteral("/Chat/Chat.md"));
+        ASSERT_TRUE(kept.open(QIODevice::WriteOnly) && kept.write("earlier") == 7);
+        kept.close();
+        const QStringList before = filesUnder(vault);
+
+        int calls = 0;
+        QStringList written;
+        VaultWriter writer(config);
+        writer.setFileWriter([&](const QString& path, const QByteArray& bytes) -> std::optional<QString> {
+            if (++calls == c.failingFile) {
+                return QStringLiteral("No space left on device");
+            }
+            written.append(path);
+            return VaultWriter::writeFileAtomically(path, bytes);
+        });
+        try {
+            writer.write(QStringLiteral("# Chat"), QStringLiteral("Chat.md"), c.assets);
+            ADD_FAILURE() << "the write succeeded";
+        } catch (const VaultWriter::WriteError& error) {
+            EXPECT_EQ(error.kind(), Kind::fileWriteFailed);
+            EXPECT_TRUE(QString::fromStdString(error.what()).endsWith(QStringLiteral(": No space left on device")))
+                << error.what();
+        }
+        EXPECT_EQ(calls, c.failingFile);
+        EXPECT_EQ(written.size(), c.failingFile - 1);
+        EXPECT_EQ(filesUnder(vault), before);
+        EXPECT_EQ(readAll(kept.fileName()), QByteArray("earlier"));
+    }
+}
+
+TEST_F(VaultWriterTest, RealWriteFailureIsUndoneToo)
+{
+    // Sorted by name: a.png is written, then the over-long name fails for real.
     const QMap<QString, QByteArray> assets = {
         {QStringLiteral("a.png"), QByteArray("first")},
         {QString(300, QLatin1Char('z')) + QStringLiteral(".png"), QByteArray("second")},
     };
     EXPECT_EQ(failingWrite(QStringLiteral("Chat.md"), assets), Kind::fileWriteFailed);
-    EXPECT_EQ(filesUnder(vault + QStringLiteral("/Mossbridge Inbox")),
-        (QStringList{QStringLiteral("Chat/"), QStringLiteral("Chat/assets/"), QStringLiteral("Chat/assets/a.png")}));
+    // Even the destination folder the write made for itself is gone.
+    EXPECT_TRUE(filesUnder(vault).isEmpty());
 }
 
 TEST_F(VaultWriterTest, FileInPlaceOfTheDestinationFolderIsAnError)
