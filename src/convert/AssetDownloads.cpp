@@ -3,6 +3,7 @@
 #include "convert/CssSelector.h"
 #include "convert/HtmlDocument.h"
 #include "convert/MarkdownConverter.h"
+#include "convert/MarkdownEscaping.h"
 
 #include <QElapsedTimer>
 #include <QUrl>
@@ -137,10 +138,9 @@ QString AssetDownloads::downloadAndLinkAsset(
             return {};
         }
         if (assetType == QLatin1String("file")) {
-            return QLatin1Char('[') + element.text() + QStringLiteral("](") + address + QLatin1Char(')');
+            return remoteLink(address, assetType, element.text());
         }
-        return QStringLiteral("![") + element.attr(QStringLiteral("alt")).simplified()
-            + QStringLiteral("](") + address + QLatin1Char(')');
+        return remoteLink(address, assetType, element.attr(QStringLiteral("alt")).simplified());
     }
 
     QString name = urlToFilename_.value(address);
@@ -157,7 +157,20 @@ QString AssetDownloads::downloadAndLinkAsset(
         scheduledUrls_.insert(address);
         downloadFileAsync(address, name);
     }
+    if (hasFailed(address)) {
+        // No file will be written for it: keep the address rather than embed a missing file.
+        return remoteLink(address, assetType, assetType == QLatin1String("file") ? name : QString());
+    }
     return QStringLiteral("![[") + name + QStringLiteral("]]");
+}
+
+QString AssetDownloads::remoteLink(const QString& address, const QString& assetType, const QString& text)
+{
+    const QString destination = QStringLiteral("](") + MarkdownEscaping::linkDestination(address) + QLatin1Char(')');
+    if (assetType == QLatin1String("file")) {
+        return QLatin1Char('[') + MarkdownEscaping::linkText(text) + destination;
+    }
+    return QStringLiteral("![") + MarkdownEscaping::linkText(text) + destination;
 }
 
 QString AssetDownloads::chooseFilename(
@@ -251,6 +264,8 @@ void AssetDownloads::saveDownloadedFile(
             pendingDownloads_.erase(it);
             if (!error && data) {
                 assets_.insert(name, *data);
+            } else {
+                failedUrls_.insert(url);
             }
         }
     }
@@ -316,6 +331,27 @@ bool AssetDownloads::waitForDownloads(std::chrono::milliseconds timeout)
             return false;
         }
     }
+}
+
+void AssetDownloads::abandonPending()
+{
+    std::lock_guard lock(pendingLock_);
+    for (auto it = pendingDownloads_.cbegin(); it != pendingDownloads_.cend(); ++it) {
+        failedUrls_.insert(it.key());
+    }
+    pendingDownloads_.clear();
+}
+
+bool AssetDownloads::hasFailures() const
+{
+    std::lock_guard lock(pendingLock_);
+    return !failedUrls_.isEmpty();
+}
+
+bool AssetDownloads::hasFailed(const QString& url) const
+{
+    std::lock_guard lock(pendingLock_);
+    return failedUrls_.contains(url);
 }
 
 QMap<QString, QByteArray> AssetDownloads::assets() const

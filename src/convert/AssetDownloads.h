@@ -35,6 +35,11 @@ public:
     void requestUnscheduled();
     void downloadFileAsync(const QString& url, const QString& filename);
     bool waitForDownloads(std::chrono::milliseconds timeout);
+    // Counts every download still unanswered as failed (after the wait gave up on it): a late
+    // answer is then ignored, so nothing is kept that the note does not link to.
+    void abandonPending();
+    // Whether some download failed, so the note must link those assets remotely.
+    bool hasFailures() const;
     // Thread-safe; an answer for an address that is not pending is logged and ignored.
     void saveDownloadedFile(const QString& url, const std::optional<QByteArray>& data,
         const std::optional<QString>& error);
@@ -50,6 +55,8 @@ public:
 private:
     QString chooseFilename(const HtmlNode& element, const QString& url, const QString& assetType) const;
     QString reserveFilename(const QString& name);
+    bool hasFailed(const QString& url) const;
+    static QString remoteLink(const QString& address, const QString& assetType, const QString& text);
     void log(const QString& text) const;
     QDateTime now() const;
 
@@ -68,9 +75,11 @@ private:
     qint64 processedAssets_ = 0;
     std::optional<QDateTime> downloadStartTime_;
 
-    // pendingLock: unanswered downloads (address -> file name) and the received bytes.
+    // pendingLock: unanswered downloads (address -> file name), the addresses whose
+    // download failed and the received bytes.
     mutable std::mutex pendingLock_;
     QHash<QString, QString> pendingDownloads_;
+    QSet<QString> failedUrls_;
     QMap<QString, QByteArray> assets_;
 
     // The dispatch group: one entry per requested download, left when it is answered.

@@ -289,8 +289,16 @@ QString MarkdownConverter::Private::run(bool dryRun)
     }
     if (!dryRun) {
         downloads.requestUnscheduled();
-        if (!q.waitForDownloads(deadline) && q.logger) {
-            q.logger(QStringLiteral("⚠️ Downloads timed out."));
+        if (!q.waitForDownloads(deadline)) {
+            if (q.logger) {
+                q.logger(QStringLiteral("⚠️ Downloads timed out."));
+            }
+            downloads.abandonPending();
+        }
+        // The text was written before the answers came: assets that never arrived must link
+        // to their address instead of a file that will not exist.
+        if (downloads.hasFailures()) {
+            renderedNote = render(dryRun);
         }
     }
     return *renderedNote;

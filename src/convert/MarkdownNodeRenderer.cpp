@@ -3,6 +3,7 @@
 #include "convert/AssetDownloads.h"
 #include "convert/CssSelector.h"
 #include "convert/HtmlDocument.h"
+#include "convert/MarkdownEscaping.h"
 
 #include <QStringList>
 
@@ -189,16 +190,6 @@ bool isSummaryParagraph(const HtmlNode& node)
     return elements == 1 && em;
 }
 
-// Link targets with blanks or parentheses would end the link early.
-QString linkTarget(const QString& href)
-{
-    QString target = href;
-    target.replace(QLatin1Char(' '), QLatin1String("%20"));
-    target.replace(QLatin1Char('('), QLatin1String("%28"));
-    target.replace(QLatin1Char(')'), QLatin1String("%29"));
-    return target;
-}
-
 QString firstNonEmptyText(const HtmlNode& root, std::initializer_list<const CssSelector*> list)
 {
     for (const CssSelector* selector : list) {
@@ -343,7 +334,7 @@ void MarkdownNodeRenderer::appendNode(const HtmlNode& element, QString& out, boo
         out += QLatin1Char('[');
         out += label;
         out += QLatin1String("](");
-        out += linkTarget(element.attr(QStringLiteral("href")));
+        out += MarkdownEscaping::linkDestination(element.attr(QStringLiteral("href")));
         out += QLatin1Char(')');
         return;
     }

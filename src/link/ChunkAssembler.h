@@ -4,17 +4,32 @@
 #include <QHash>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 
 // Reassembles chunked payloads (a captured page, a downloaded asset) by request id.
 // Every operation holds the lock for its whole duration; any thread may call them.
+//
+// A payload whose chunks stop coming (the tab closed, the extension reloaded), and a completed
+// one that nobody reads, would otherwise stay for the life of the process: after `idleLimit`
+// without a chunk or a read they are dropped and logged. The check runs on every added chunk
+// and, while anything is stored, on a timer of the main thread.
 class ChunkAssembler {
 public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    static constexpr std::chrono::seconds defaultIdleLimit { 120 };
+
     static ChunkAssembler& shared();
 
-    ChunkAssembler() = default;
+    ChunkAssembler();
+    ~ChunkAssembler();
+    ChunkAssembler(const ChunkAssembler&) = delete;
+    ChunkAssembler& operator=(const ChunkAssembler&) = delete;
 
     // Stores one decoded chunk and completes the payload when this call makes it whole.
     // Returns false when the chunk is rejected (a negative index or total).
@@ -24,9 +39,33 @@ public:
     // Forgets the chunks, the total and the completed payload of a request id.
     void clear(const QString& requestId);
 
+    // Drops what has been idle for longer than the limit.
+    void sweep();
+
+    // Test seams.
+    void setClock(Clock clock);
+    void setIdleLimit(std::chrono::milliseconds limit);
+
 private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    struct Life;
+
+    // Both with the lock held; the lines are logged once it is released.
+    void sweepLocked(QStringList& dropped);
+    void armSweepLocked();
+    static void logDropped(const QStringList& dropped);
+    void onSweepTimer();
+
     mutable std::mutex lock;
     QHash<QString, QMap<qint64, QByteArray>> chunks;
     QHash<QString, qint64> totals;
     QHash<QString, QByteArray> completed;
+    // When each request id last received a chunk or had its payload read.
+    mutable QHash<QString, TimePoint> lastUse;
+
+    Clock clock_;
+    std::chrono::milliseconds idleLimit_ { defaultIdleLimit };
+    bool sweepArmed_ = false;
+    // Lets a timer that fires after this assembler is gone do nothing.
+    std::shared_ptr<Life> life_;
 };

@@ -1,7 +1,14 @@
 #include "link/ChunkAssembler.h"
 
+#include "core/ActivityLog.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -109,6 +116,111 @@ TEST(ChunkAssembler, ConcurrentFeedersOfSeveralRequests)
     }
     for (int t = 0; t < 4; ++t) {
         EXPECT_EQ(assembler.getData(QString::number(t)), expected);
+    }
+}
+
+using namespace std::chrono_literals;
+
+// Collects the activity log's lines for the life of the test.
+class LogCapture {
+public:
+    LogCapture()
+    {
+        ActivityLog::shared().setSink([this](const QString& line) {
+            std::lock_guard guard(mutex_);
+            lines_.append(line);
+        });
+    }
+    ~LogCapture() { ActivityLog::shared().setSink({}); }
+
+    // The lines so far; runs the main loop first, where the log delivers them.
+    QStringList lines()
+    {
+        QCoreApplication::processEvents();
+        std::lock_guard guard(mutex_);
+        return lines_;
+    }
+
+private:
+    std::mutex mutex_;
+    QStringList lines_;
+};
+
+TEST(ChunkAssembler, IdlePayloadsAreDroppedAfterTheLimit)
+{
+    LogCapture log;
+    ChunkAssembler assembler;
+    auto now = std::chrono::steady_clock::time_point {} + 1000s;
+    assembler.setClock([&now] { return now; });
+
+    assembler.addChunk("partial", 0, 3, "abc");     // never completed
+    assembler.addChunk("unread", 0, 1, "done");      // completed, nobody reads it
+    assembler.addChunk("read", 0, 1, "in use");      // completed and read now and then
+    assembler.addChunk("fed", 0, 2, "x");            // chunks keep coming
+
+    now += 100s;
+    EXPECT_EQ(assembler.getData("read"), QByteArray("in use"));
+    assembler.addChunk("fed", 2, 3, "z");
+    assembler.sweep();
+    now += 20s; // exactly the limit since the first chunks: nothing is dropped yet
+    assembler.sweep();
+    EXPECT_TRUE(log.lines().isEmpty()) << log.lines().join(QLatin1Char('\n')).toStdString();
+
+    now += 1s;
+    // The sweep on an added chunk drops the two idle ones; the chunk itself refreshes "fed".
+    assembler.addChunk("fed", 1, 3, "y");
+    EXPECT_EQ(assembler.getData("unread"), std::nullopt);
+    EXPECT_EQ(assembler.getData("read"), QByteArray("in use"));
+    // Dropped chunks are gone for good: a new run of the id starts from scratch.
+    assembler.addChunk("partial", 1, 3, "b");
+    assembler.addChunk("partial", 2, 3, "c");
+    EXPECT_EQ(assembler.getData("partial"), std::nullopt);
+
+    const QStringList lines = log.lines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(lines.filter(QStringLiteral("[CHUNK] Dropped incomplete payload for RID: partial (1 of 3 chunks, 3 bytes), "
+                                            "no chunk for 120s")).size() == 1)
+        << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(lines.filter(QStringLiteral("[CHUNK] Dropped completed payload for RID: unread (4 bytes), "
+                                            "not taken within 120s")).size() == 1)
+        << lines.join(QLatin1Char('\n')).toStdString();
+
+    now += 121s;
+    assembler.sweep();
+    EXPECT_EQ(assembler.getData("read"), std::nullopt);
+    EXPECT_EQ(assembler.getData("fed"), std::nullopt);
+    EXPECT_EQ(log.lines().size(), 5);
+}
+
+TEST(ChunkAssembler, AnIdleProcessStillDropsAbandonedPayloads)
+{
+    LogCapture log;
+    ChunkAssembler assembler;
+    assembler.setIdleLimit(50ms);
+    assembler.addChunk("abandoned", 0, 2, "half");
+    assembler.addChunk("finished", 0, 1, "whole");
+
+    // No further call reaches the assembler: only its timer on the main loop can drop them.
+    QElapsedTimer waited;
+    waited.start();
+    while (log.lines().size() < 2 && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    EXPECT_EQ(log.lines().size(), 2) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(assembler.getData("finished"), std::nullopt);
+}
+
+TEST(ChunkAssembler, ATimerOutlivingItsAssemblerDoesNothing)
+{
+    {
+        ChunkAssembler assembler;
+        assembler.setIdleLimit(10ms);
+        assembler.addChunk("a", 0, 2, "x");
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 100) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     }
 }
 

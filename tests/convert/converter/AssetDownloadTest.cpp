@@ -156,7 +156,7 @@ TEST(Downloads, AnswersFromAnotherThreadWhileTheRunWaits)
     converter.process(true);
     const QString note = converter.process(false);
 
-    EXPECT_TRUE(note.contains(QStringLiteral("![[one.png]] ![[two.png]]")));
+    EXPECT_TRUE(note.contains(QStringLiteral("![[one.png]] ![](https://pfst.example.net/a/two.png)")));
     EXPECT_EQ(converter.processedAssets(), 2);
     const QMap<QString, QByteArray> assets = converter.assets();
     EXPECT_EQ(assets.keys(), QStringList { QStringLiteral("one.png") });
@@ -203,12 +203,82 @@ TEST(Downloads, AStallEndsTheWait)
     const QString note = converter.process(false);
 
     EXPECT_EQ(hooks.requests().size(), 2);
-    EXPECT_TRUE(note.contains(QStringLiteral("![[one.png]] ![[two.png]]")));
+    EXPECT_TRUE(note.contains(
+        QStringLiteral("![](https://pfst.example.net/a/one.png) ![](https://pfst.example.net/a/two.png)")));
     EXPECT_TRUE(hooks.logged(QStringLiteral("⚠️ Download stalled for 0.1s. Aborting wait.")))
         << hooks.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(hooks.lines().last(), QStringLiteral("⚠️ Downloads timed out."));
     EXPECT_TRUE(converter.assets().isEmpty());
 }
+
+// How the download of the failing assets ends.
+enum class Failure { ErrorAnswer, NoData, NoAnswer };
+
+struct FailedDownloadCase {
+    const char* name;
+    Failure failure;
+    const char* logLine; // expected in the log
+};
+
+void PrintTo(const FailedDownloadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FailedDownload : public testing::TestWithParam<FailedDownloadCase> { };
+
+TEST_P(FailedDownload, TheNoteKeepsTheAddress)
+{
+    const FailedDownloadCase& c = GetParam();
+    const QString image = QStringLiteral("https://pfst.example.net/a/two.png");
+    const QString file = QStringLiteral("https://poecdn.net/f/report (final).pdf");
+    MarkdownConverter converter(QStringLiteral(
+        "<div data-message-id='1'><div class='Message_messageBubble__b'>"
+        "<p>Kept <img src='https://pfst.example.net/a/one.png'></p>"
+        "<p>Image <img src='https://pfst.example.net/a/two.png'> again <img src='https://pfst.example.net/a/two.png'></p>"
+        "<p>File <a href='https://poecdn.net/f/report (final).pdf'>report</a></p>"
+        "</div></div>"));
+    HookRecorder hooks;
+    hooks.attach(converter);
+    converter.setWaitDurations(60s, 150ms, 10ms);
+    // Every other download is answered at once; the dispatcher answers an incomplete payload
+    // without bytes and with "Incomplete Data".
+    converter.onRequestDownload = [&](const QString& url) {
+        if (url != image && url != file) {
+            converter.saveDownloadedFile(url, QByteArray("bytes"), std::nullopt);
+        } else if (c.failure == Failure::ErrorAnswer) {
+            converter.saveDownloadedFile(url, std::nullopt, QStringLiteral("tab closed"));
+        } else if (c.failure == Failure::NoData) {
+            converter.saveDownloadedFile(url, std::nullopt, QStringLiteral("Incomplete Data"));
+        }
+    };
+
+    converter.process(true);
+    const QString note = converter.process(false);
+    // An answer after the wait gave up is not kept: the note does not link to it.
+    converter.saveDownloadedFile(image, QByteArray("late"), std::nullopt);
+
+    EXPECT_TRUE(note.contains(QStringLiteral("Kept ![[one.png]]"))) << note.toStdString();
+    EXPECT_TRUE(note.contains(QStringLiteral(
+        "Image ![](https://pfst.example.net/a/two.png) again ![](https://pfst.example.net/a/two.png)")))
+        << note.toStdString();
+    EXPECT_TRUE(note.contains(QStringLiteral(
+        "File [report (final).pdf](https://poecdn.net/f/report%20%28final%29.pdf)")))
+        << note.toStdString();
+    EXPECT_FALSE(note.contains(QStringLiteral("two.png]]")));
+    EXPECT_EQ(converter.assets().keys(), QStringList { QStringLiteral("one.png") });
+    EXPECT_TRUE(hooks.logged(QString::fromUtf8(c.logLine))) << hooks.lines().join(QLatin1Char('\n')).toStdString();
+}
+
+const FailedDownloadCase failedDownloadCases[] = {
+    {"error answer", Failure::ErrorAnswer,
+        "❌ Download failed for https://pfst.example.net/a/two.png: tab closed"},
+    {"incomplete data", Failure::NoData,
+        "❌ Download failed for https://poecdn.net/f/report (final).pdf: Incomplete Data"},
+    {"no answer until the stall", Failure::NoAnswer, "⚠️ Download stalled for"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, FailedDownload, testing::ValuesIn(failedDownloadCases));
 
 TEST(Downloads, StallAndDeadlineFollowTheClock)
 {
