@@ -1,17 +1,12 @@
 #include "ui/SymbolImage.h"
 
-#include <QFile>
+#include "ui/SymbolIcons.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QQuickWindow>
-#include <QSvgRenderer>
 
 namespace {
-
-QString symbolPath(const QString& name)
-{
-    return QStringLiteral(":/qt/qml/Mossbridge/Ui/icons/") + name + QStringLiteral(".svg");
-}
 
 // A symbol sits in a square a little taller than the font's cap height, like a glyph.
 constexpr qreal kSizeOfPointSize = 1.2;
@@ -27,7 +22,7 @@ SymbolImage::SymbolImage(QQuickItem* parent)
 
 bool SymbolImage::hasSymbol(const QString& name)
 {
-    return QFile::exists(symbolPath(name));
+    return SymbolIcons::hasSymbol(name);
 }
 
 void SymbolImage::setName(const QString& name)
@@ -73,21 +68,8 @@ void SymbolImage::paint(QPainter* painter)
     if (name_.isEmpty() || width() <= 0 || height() <= 0) {
         return;
     }
-    QSvgRenderer renderer(symbolPath(name_));
-    if (!renderer.isValid()) {
-        return;
-    }
-    // Drawn black on a transparent image, then filled with the colour where the drawing is.
     const qreal scale = window() ? window()->effectiveDevicePixelRatio() : 1.0;
-    QImage image((boundingRect().size() * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+    QImage image = SymbolIcons::image(name_, (boundingRect().size() * scale).toSize(), color_);
     image.setDevicePixelRatio(scale);
-    image.fill(Qt::transparent);
-    {
-        QPainter imagePainter(&image);
-        imagePainter.setRenderHint(QPainter::Antialiasing);
-        renderer.render(&imagePainter, boundingRect());
-        imagePainter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        imagePainter.fillRect(boundingRect(), color_);
-    }
     painter->drawImage(QPointF(0, 0), image);
 }
