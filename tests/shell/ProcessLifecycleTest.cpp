@@ -23,6 +23,12 @@ public:
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // In a sanitizer build the program's exit is checked for leaks; Qt Quick's own image
+        // cache (the onboarding window) is suppressed by name, which needs the full unwinder.
+        if (environment.contains(QStringLiteral("ASAN_OPTIONS"))) {
+            environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":fast_unwind_on_malloc=0"));
+        }
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         process_.start(QStringLiteral(MOSSBRIDGE_APP_PATH), arguments);
