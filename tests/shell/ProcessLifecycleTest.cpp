@@ -25,9 +25,12 @@ public:
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         // In a sanitizer build the program's exit is checked for leaks; Qt Quick's own image
         // cache (the onboarding window) is suppressed by name, which needs the full unwinder.
-        if (environment.contains(QStringLiteral("ASAN_OPTIONS"))) {
-            environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":fast_unwind_on_malloc=0"));
+        // (Other builds ignore both variables.)
+        const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+            (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("fast_unwind_on_malloc=0"));
+        if (!environment.contains(QStringLiteral("LSAN_OPTIONS"))) {
+            environment.insert(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" MOSSBRIDGE_SOURCE_DIR "/.ci/lsan.supp"));
         }
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::SeparateChannels);
