@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -137,9 +138,14 @@ Answer askKernel(int family, const Endpoint& local, const Endpoint& remote)
     if (length < 0) {
         return {};
     }
-    int remaining = int(length);
-    for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, remaining);
-         message = NLMSG_NEXT(message, remaining)) {
+    // Walked by hand: NLMSG_OK/NLMSG_NEXT mix signed and unsigned lengths.
+    const std::size_t received = std::size_t(length);
+    for (std::size_t offset = 0; offset + sizeof(nlmsghdr) <= received;) {
+        auto* message = reinterpret_cast<nlmsghdr*>(buffer + offset);
+        if (message->nlmsg_len < sizeof(nlmsghdr) || message->nlmsg_len > received - offset) {
+            break;
+        }
+        offset += NLMSG_ALIGN(message->nlmsg_len);
         if (message->nlmsg_type == NLMSG_ERROR) {
             const auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(message));
             return {error->error == -ENOENT ? Outcome::notFound : Outcome::unavailable, 0};
