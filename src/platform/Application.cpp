@@ -48,8 +48,27 @@ void Application::activateIgnoringOtherApps()
     }
     for (QWindow* window : QGuiApplication::topLevelWindows()) {
         if (window->isVisible() && window->transientParent() == nullptr) {
-            window->raise();
-            window->requestActivate();
+            bringForward(window);
         }
     }
+}
+
+void Application::bringForward(QWindow* window)
+{
+    if (window == nullptr) {
+        return;
+    }
+    if (hasWindowSystem()) {
+        window->raise();
+    }
+    window->requestActivate();
+}
+
+bool Application::hasWindowSystem()
+{
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+        return false;
+    }
+    const QString platform = QGuiApplication::platformName();
+    return platform != QStringLiteral("offscreen") && platform != QStringLiteral("minimal");
 }

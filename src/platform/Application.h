@@ -3,6 +3,7 @@
 #include "platform/ActivationPolicy.h"
 
 class ApplicationDelegate;
+class QWindow;
 
 // The shared application's platform calls: the terminate request, the activation policy and
 // bringing the program forward. Main thread only.
@@ -23,6 +24,12 @@ public:
     // Raises and activates the program's visible top-level windows; best effort, as the
     // window manager decides.
     static void activateIgnoringOtherApps();
+    // Raises one window and asks for its activation.
+    static void bringForward(QWindow* window);
+
+    // False on the headless platforms (offscreen, minimal): no tray and no stacking order, and
+    // Qt warns on every use of either there.
+    static bool hasWindowSystem();
 
 private:
     static ApplicationDelegate* delegate_;

@@ -2,12 +2,61 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
 constexpr int toolTimeoutMs = 30000;
+constexpr const char* entryTemplateResource = ":/resources/app.mossbridge.Mossbridge.desktop.in";
+
+QByteArray resourceBytes(const char* path)
+{
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Replaces the file at path with bytes, whole or not at all.
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    file.write(bytes);
+    return file.commit();
+}
+
+// Writes bytes to path unless the file already holds them; creates the folder.
+void writeWhenChanged(const QString& path, const QByteArray& bytes)
+{
+    QFile existing(path);
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) {
+        return;
+    }
+    existing.close();
+    if (QDir().mkpath(QFileInfo(path).absolutePath())) {
+        writeFile(path, bytes);
+    }
+}
+
+// The icon is left to the installed copy when a data folder other than the user's own has it;
+// otherwise the user's folder gets the program's own.
+void ensureIcon()
+{
+    const QString userCopy = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/')
+        + DesktopIntegration::iconSubpath();
+    for (const QString& found : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, DesktopIntegration::iconSubpath())) {
+        if (QFileInfo(found).absoluteFilePath() != QFileInfo(userCopy).absoluteFilePath()) {
+            return;
+        }
+    }
+    const QByteArray icon = resourceBytes(DesktopIntegration::iconResource);
+    if (!icon.isEmpty()) {
+        writeWhenChanged(userCopy, icon);
+    }
+}
 
 // Runs a tool to its end; false when it could not start or did not finish in time.
 bool runTool(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
@@ -33,6 +82,11 @@ bool runTool(const QString& program, const QStringList& arguments, QByteArray* o
 QString DesktopIntegration::applicationsFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/applications");
+}
+
+QString DesktopIntegration::iconSubpath()
+{
+    return QStringLiteral("icons/hicolor/scalable/apps/") + QString::fromLatin1(iconName) + QStringLiteral(".svg");
 }
 
 QString DesktopIntegration::quoteExecArgument(const QString& argument)
@@ -64,20 +118,9 @@ QString DesktopIntegration::quoteExecArgument(const QString& argument)
 
 QString DesktopIntegration::desktopEntry(const QString& executablePath)
 {
-    return QStringLiteral(
-               "[Desktop Entry]\n"
-               "Type=Application\n"
-               "Name=Mossbridge\n"
-               "Comment=Saves AI chats as Markdown notes in an Obsidian vault\n"
-               "Icon=app.mossbridge.Mossbridge\n"
-               "Exec=")
-        + quoteExecArgument(executablePath)
-        + QStringLiteral(
-            " %u\n"
-            "Terminal=false\n"
-            "Categories=Utility;Office;\n"
-            "MimeType=x-scheme-handler/mossbridge;\n"
-            "StartupNotify=false\n");
+    // The same template is installed by `cmake --install` (resources/InstallDesktopEntry.cmake).
+    QString entry = QString::fromUtf8(resourceBytes(entryTemplateResource));
+    return entry.replace(QStringLiteral("@MOSSBRIDGE_EXEC@"), quoteExecArgument(executablePath));
 }
 
 QString DesktopIntegration::queryDefaultHandler(const Tools& tools)
@@ -92,18 +135,11 @@ QString DesktopIntegration::queryDefaultHandler(const Tools& tools)
 
 void DesktopIntegration::ensureURLSchemeDefaultHandler(const QString& executablePath, const Log& log, const Tools& tools)
 {
+    ensureIcon();
     const QString folder = applicationsFolder();
-    const QString entryPath = folder + QLatin1Char('/') + QString::fromLatin1(desktopFileName);
     const QByteArray entry = desktopEntry(executablePath).toUtf8();
-    QFile existing(entryPath);
-    const bool unchanged = existing.open(QIODevice::ReadOnly) && existing.readAll() == entry;
-    existing.close();
-    if (!unchanged && QDir().mkpath(folder)) {
-        QSaveFile file(entryPath);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(entry);
-            file.commit();
-        }
+    if (!entry.isEmpty()) {
+        writeWhenChanged(folder + QLatin1Char('/') + QString::fromLatin1(desktopFileName), entry);
     }
 
     runTool(tools.xdgMime, {QStringLiteral("default"), QString::fromLatin1(desktopFileName), QString::fromLatin1(schemeMimeType)});

@@ -5,9 +5,9 @@
 #include <functional>
 
 // Makes the program the desktop's handler of "mossbridge://" links: its desktop entry under
-// $XDG_DATA_HOME/applications, the default-handler setting through xdg-mime, and a rebuild of
-// the desktop's handler cache when the check still finds another handler. Blocking (it runs
-// helper programs): call it off the main thread.
+// $XDG_DATA_HOME/applications (with the icon it names), the default-handler setting through
+// xdg-mime, and a rebuild of the desktop's handler cache when the check still finds another
+// handler. Blocking (it runs helper programs): call it off the main thread.
 class DesktopIntegration {
 public:
     struct Tools {
@@ -19,18 +19,25 @@ public:
 
     static constexpr const char* desktopFileName = "app.mossbridge.Mossbridge.desktop";
     static constexpr const char* schemeMimeType = "x-scheme-handler/mossbridge";
+    // The entry's Icon: a name the icon theme looks up, installed as a scalable hicolor icon.
+    static constexpr const char* iconName = "app.mossbridge.Mossbridge";
+    // The program's icon (the logo), which the windows carry too.
+    static constexpr const char* iconResource = ":/resources/logo-trimmed.svg";
 
     // The folder the entry is written to ($XDG_DATA_HOME/applications).
     static QString applicationsFolder();
+    // The icon's place below a data folder: icons/hicolor/scalable/apps/<iconName>.svg.
+    static QString iconSubpath();
     // The entry's text for the given program.
     static QString desktopEntry(const QString& executablePath);
     // Quotes a path for an Exec line when it needs it.
     static QString quoteExecArgument(const QString& argument);
 
-    // Writes the entry (when its text changed), sets the default handler and checks it. Logs
-    // "Registered URL handler for mossbridge://" when the check finds this entry; otherwise
-    // rebuilds the cache and logs "Forced Launch Services re-register" or, when the tool
-    // cannot run, "Launch Services re-register failed".
+    // Writes the icon into $XDG_DATA_HOME when no folder of XDG_DATA_DIRS has it installed,
+    // then the entry; each only when its bytes changed. Sets the default handler and checks
+    // it. Logs "Registered URL handler for mossbridge://" when the check finds this entry;
+    // otherwise rebuilds the cache and logs "Forced Launch Services re-register" or, when the
+    // tool cannot run, "Launch Services re-register failed".
     static void ensureURLSchemeDefaultHandler(const QString& executablePath, const Log& log, const Tools& tools);
     static void ensureURLSchemeDefaultHandler(const QString& executablePath, const Log& log)
     {

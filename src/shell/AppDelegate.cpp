@@ -28,6 +28,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,6 +84,8 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching()
 {
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    // Every window carries the program's icon (on Wayland the compositor takes the entry's).
+    QGuiApplication::setWindowIcon(QIcon(QString::fromLatin1(DesktopIntegration::iconResource)));
     // Terminate requests from anywhere (the session, a toolkit's quit) pass the quit policy.
     QCoreApplication::instance()->installEventFilter(this);
 
@@ -182,7 +185,10 @@ void AppDelegate::setupStatusItem()
         }
     });
     updateMenu();
-    statusItem_->show();
+    // Headless there is no tray to hold the item (the endpoint still serves).
+    if (Application::hasWindowSystem()) {
+        statusItem_->show();
+    }
     historyCancellable_ = connect(&ExportHistoryManager::shared(), &ExportHistoryManager::historyChanged, this,
         &AppDelegate::updateMenu, Qt::QueuedConnection);
     // The subscription also delivers the current history once.
@@ -254,8 +260,7 @@ void AppDelegate::openMainWindow()
             mainWindow_->setPosition(available.center() - QPoint(mainWindow_->width() / 2, mainWindow_->height() / 2));
         }
         mainWindow_->show();
-        mainWindow_->raise();
-        mainWindow_->requestActivate();
+        Application::bringForward(mainWindow_.get());
     });
 }
 
@@ -270,8 +275,7 @@ void AppDelegate::closeMainWindow()
 void AppDelegate::openLogWindow()
 {
     logWindow_->show();
-    logWindow_->raise();
-    logWindow_->activateWindow();
+    Application::bringForward(logWindow_->windowHandle());
 }
 
 void AppDelegate::showOnboarding(OnboardingMode mode)

@@ -1,5 +1,7 @@
 #include "ui/FolderChooser.h"
 
+#include "platform/Application.h"
+
 #include <QDir>
 #include <QFileDialog>
 
@@ -19,6 +21,5 @@ void FolderChooser::begin(const QString& prompt, const QString& message, Complet
         }
     });
     dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    Application::bringForward(dialog->windowHandle());
 }

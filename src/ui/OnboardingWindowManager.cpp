@@ -165,8 +165,7 @@ void OnboardingWindowManager::centreAndBringForward()
         const QRect frame = window->geometry();
         window->setPosition(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
     }
-    window->raise();
-    window->requestActivate();
+    Application::bringForward(window);
     Application::activateIgnoringOtherApps();
 }
 

@@ -1,8 +1,12 @@
+#include "DesktopEntryChecks.h"
+
 #include "platform/ApplicationLauncher.h"
 #include "platform/DesktopIntegration.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -23,6 +27,18 @@ QString entryPath()
     return DesktopIntegration::applicationsFolder() + QLatin1Char('/') + QString::fromLatin1(DesktopIntegration::desktopFileName);
 }
 
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 TEST(UrlSchemeRegistration, WritesTheEntrySetsTheHandlerAndASecondRunOnlyConfirms)
@@ -40,6 +56,47 @@ TEST(UrlSchemeRegistration, WritesTheEntrySetsTheHandlerAndASecondRunOnlyConfirm
     EXPECT_EQ(DesktopIntegration::queryDefaultHandler(), QStringLiteral("app.mossbridge.Mossbridge.desktop"));
 
     EXPECT_EQ(registerAndCollect(program), QStringList {QStringLiteral("Registered URL handler for mossbridge://")});
+}
+
+TEST(UrlSchemeRegistration, TheEntryValidatesAndItsIconResolvesWhetherTheIconIsInstalledOrNot)
+{
+    const QByteArray logo = readAll(QString::fromLatin1(DesktopIntegration::iconResource));
+    ASSERT_FALSE(logo.isEmpty());
+    const QString userIcon = qEnvironmentVariable("XDG_DATA_HOME") + QLatin1Char('/') + DesktopIntegration::iconSubpath();
+    // A data folder as a package lays it out.
+    QTemporaryDir package;
+    const QString packagedIcon = package.filePath(DesktopIntegration::iconSubpath());
+    ASSERT_TRUE(writeAll(packagedIcon, logo));
+
+    const struct {
+        const char* name;
+        bool installed;
+        QString expectedIcon;
+    } cases[] = {
+        {"no icon installed: the program's own beside the entry", false, userIcon},
+        {"an installed icon is used as it is", true, packagedIcon},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(userIcon);
+        const bool ran = desktopentry::withDataDirs(c.installed ? QStringList {package.path()} : QStringList {}, [&] {
+            EXPECT_EQ(registerAndCollect(QStringLiteral("/usr/bin/mossbridge")),
+                QStringList {QStringLiteral("Registered URL handler for mossbridge://")});
+            const QString entry = QString::fromUtf8(readAll(entryPath()));
+            EXPECT_EQ(desktopentry::value(entry, QStringLiteral("Exec")), QStringLiteral("/usr/bin/mossbridge %u"));
+            const QString icon = desktopentry::resolveIcon(desktopentry::value(entry, QStringLiteral("Icon")));
+            EXPECT_EQ(icon, c.expectedIcon);
+            EXPECT_FALSE(QImage(icon).isNull());
+            EXPECT_EQ(QFileInfo::exists(userIcon), !c.installed);
+            if (!c.installed) {
+                EXPECT_EQ(readAll(userIcon), logo);
+            }
+            if (const std::optional<QString> report = desktopentry::validationReport(entryPath())) {
+                EXPECT_EQ(*report, QString());
+            }
+        });
+        ASSERT_TRUE(ran) << "the hicolor icon theme (hicolor-icon-theme) is not installed";
+    }
 }
 
 TEST(UrlSchemeRegistration, RebuildsTheCacheWhenTheCheckFindsAnotherHandler)

@@ -2,6 +2,7 @@
 
 #include "export/ExportController.h"
 #include "platform/Application.h"
+#include "platform/DesktopIntegration.h"
 #include "shell/MainWindow.h"
 #include "shell/KeyEquivalentMonitor.h"
 #include "platform/UpdateCheckResult.h"
@@ -12,6 +13,8 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
 #include <QSystemTrayIcon>
 #include <QMenu>
 #include <QTimer>
@@ -141,6 +144,21 @@ TEST_F(AppDelegateLaunch, TheMenuFollowsTheHistoryAndTheStatusLineLastsUntilItsN
     // Clearing the history (the main window's Clear) empties the recent exports too.
     ExportHistoryManager::shared().clear();
     ASSERT_TRUE(testsupport::waitUntil([&] { return recentEntries(delegate.statusMenu()) == QStringList {"  (No exports yet)"}; }));
+}
+
+TEST_F(AppDelegateLaunch, EveryWindowCarriesTheLogoAsItsIcon)
+{
+    AppDelegate& delegate = launch();
+    const QImage logo = QIcon(QString::fromLatin1(DesktopIntegration::iconResource)).pixmap(32, 32).toImage();
+    ASSERT_FALSE(logo.isNull());
+    ASSERT_GT(logo.pixelColor(16, 16).alpha(), 0);
+    const std::pair<const char*, QIcon> windows[] = {
+        {"main window", delegate.mainWindow()->icon()},
+        {"activity log", delegate.logWindow()->windowIcon()},
+    };
+    for (const auto& [name, icon] : windows) {
+        EXPECT_EQ(icon.pixmap(32, 32).toImage(), logo) << name;
+    }
 }
 
 TEST_F(AppDelegateLaunch, UpdateStatusBeforeAnyMenuDoesNothing)

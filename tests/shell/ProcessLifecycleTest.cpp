@@ -1,12 +1,16 @@
 // The real program as users start it: a second launch hands its link to the running one, and
 // the signals the session sends end it cleanly.
 
+#include "platform/DesktopIntegration.h"
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +64,12 @@ public:
     }
 
     QProcess& process() { return process_; }
+    // Everything it wrote to standard error so far.
+    QString standardError()
+    {
+        stderr_ += process_.readAllStandardError();
+        return QString::fromUtf8(stderr_);
+    }
 
 private:
     QProcess process_;
@@ -101,4 +111,25 @@ TEST(ProcessLifecycle, TheSessionsSignalsEndTheProgramCleanly)
         // The name goes with the process, so the next launch starts afresh.
         EXPECT_TRUE(testsupport::waitUntil([] { return !nameIsOwned(); }));
     }
+}
+
+TEST(ProcessLifecycle, AHeadlessStartPrintsOnlyItsLogAndRegistersTheRunningProgram)
+{
+    // No vault is set, so the onboarding window opens too (and is brought forward).
+    RunningProgram program;
+    ASSERT_TRUE(program.waitForLog(QStringLiteral("] Registered URL handler for mossbridge://\n")));
+    testsupport::processEventsFor(300ms);
+    ::kill(static_cast<pid_t>(program.process().processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForExit());
+
+    // Each line is an activity-log line: no toolkit warning in between.
+    const QRegularExpression logLine(QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] "));
+    for (const QString& line : program.standardError().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        EXPECT_TRUE(logLine.match(line).hasMatch()) << line.toStdString();
+    }
+
+    QFile entry(DesktopIntegration::applicationsFolder() + QLatin1Char('/') + QString::fromLatin1(DesktopIntegration::desktopFileName));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString exec = DesktopIntegration::quoteExecArgument(QFileInfo(QStringLiteral(MOSSBRIDGE_APP_PATH)).canonicalFilePath());
+    EXPECT_TRUE(QString::fromUtf8(entry.readAll()).contains(QStringLiteral("\nExec=") + exec + QStringLiteral(" %u\n")));
 }
