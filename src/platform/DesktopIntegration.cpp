@@ -1,9 +1,10 @@
 #include "platform/DesktopIntegration.h"
 
+#include "core/CheckedFileWriter.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
@@ -99,10 +100,8 @@ void DesktopIntegration::ensureURLSchemeDefaultHandler(const QString& executable
     const bool unchanged = existing.open(QIODevice::ReadOnly) && existing.readAll() == entry;
     existing.close();
     if (!unchanged && QDir().mkpath(folder)) {
-        QSaveFile file(entryPath);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(entry);
-            file.commit();
+        if (const auto failure = CheckedFileWriter::writeAtomically(entryPath, entry)) {
+            log(QStringLiteral("[ERR] ") + failure->message());
         }
     }
 

@@ -1,12 +1,12 @@
 #include "storage/VaultWriter.h"
 
+#include "core/CheckedFileWriter.h"
 #include "storage/ConfigManager.h"
 #include "storage/VaultManager.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <sys/stat.h>
@@ -217,19 +217,15 @@ bool canUseVault(const QString& vault)
 
 std::optional<QString> VaultWriter::writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
+    if (const auto failure = CheckedFileWriter::writeAtomically(path, bytes)) {
+        return failure->reason;
     }
     return std::nullopt;
 }
 
 void VaultWriter::setFileWriter(FileWriter writer)
 {
-    fileWriter_ = writer ? std::move(writer) : FileWriter(writeFileAtomically);
+    fileWriter_ = std::move(writer);
 }
 
 VaultWriter::WriteError::WriteError(Kind kind, const QString& text)
@@ -309,9 +305,17 @@ ExportResult VaultWriter::write(const QString& markdown, const QString& filename
         QString body = markdown;
         body.replace(base + QStringLiteral("_files/"), kAssetsFolder + QLatin1Char('/'));
 
+        // The assets go in plainly with one sync for the lot: the folder is new and goes whole
+        // on failure, so a temporary file and a sync per asset would buy nothing.
+        CheckedFileWriter batch(assetsFolder);
         for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
-            writeFile(assetsFolder + QLatin1Char('/') + it.key(), it.value(), QStringLiteral("file"));
+            writeFile(assetsFolder + QLatin1Char('/') + it.key(), it.value(), QStringLiteral("file"), &batch);
         }
+        if (const auto failure = batch.syncAll()) {
+            throw WriteError(Kind::fileWriteFailed,
+                QStringLiteral("Could not write the files in \"%1\": %2").arg(assetsFolder, failure->reason));
+        }
+        // Last, so that a note in the vault always has all of its assets.
         const QString noteName = folderName + QStringLiteral(".md");
         const QString notePath = noteFolder + QLatin1Char('/') + noteName;
         writeFile(notePath, body.toUtf8(), QStringLiteral("note"));
@@ -325,9 +329,20 @@ ExportResult VaultWriter::write(const QString& markdown, const QString& filename
     }
 }
 
-void VaultWriter::writeFile(const QString& path, const QByteArray& bytes, const QString& what) const
+void VaultWriter::writeFile(const QString& path, const QByteArray& bytes, const QString& what,
+    CheckedFileWriter* batch) const
 {
-    if (const std::optional<QString> reason = fileWriter_(path, bytes)) {
+    std::optional<QString> reason;
+    if (fileWriter_) {
+        reason = fileWriter_(path, bytes);
+    } else if (batch != nullptr) {
+        if (const auto failure = batch->writeNew(path, bytes)) {
+            reason = failure->reason;
+        }
+    } else {
+        reason = writeFileAtomically(path, bytes);
+    }
+    if (reason) {
         throw WriteError(Kind::fileWriteFailed,
             QStringLiteral("Could not write the %1 \"%2\": %3").arg(what, path, *reason));
     }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 
+class CheckedFileWriter;
 class ConfigManager;
 
 // Writes one note with its assets into the vault's destination folder.
@@ -38,15 +39,21 @@ public:
     // Puts one file (an asset or the note) in place; returns the failure's reason, or nothing
     // once the file is complete under its name.
     using FileWriter = std::function<std::optional<QString>(const QString& path, const QByteArray& bytes)>;
-    // The default: the bytes go to a temporary file that is renamed over `path` only when
-    // complete, so a failure (a full disk) never leaves a truncated file behind.
+    // How the note is written: the bytes go to a temporary file that is synced and renamed over
+    // `path` only when complete, so a failure (a full disk) never leaves a cut file behind.
+    // Assets go plainly into the note's new folder and are synced together before the note is
+    // written; any failure removes that folder whole.
     static std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes);
-    // Replaces how files are written (tests inject failures with it).
+    // Replaces how every file is written (tests inject failures with it); an empty writer
+    // restores the default.
     void setFileWriter(FileWriter writer);
 
 private:
-    void writeFile(const QString& path, const QByteArray& bytes, const QString& what) const;
+    // Through the injected writer if there is one; otherwise into `batch` when given (an
+    // asset), else atomically (the note).
+    void writeFile(const QString& path, const QByteArray& bytes, const QString& what,
+        CheckedFileWriter* batch = nullptr) const;
 
     ConfigManager& config_;
-    FileWriter fileWriter_ = writeFileAtomically;
+    FileWriter fileWriter_;
 };

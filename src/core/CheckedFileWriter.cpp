@@ -1,0 +1,184 @@
+#include "core/CheckedFileWriter.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// The system's description of an error, in English whatever the locale, so that the text in a
+// reply or the log reads the same for everyone.
+QString reasonFor(int error)
+{
+    const char* text = ::strerrordesc_np(error);
+    return text != nullptr ? QString::fromLatin1(text) : QStringLiteral("error %1").arg(error);
+}
+
+CheckedFileWriter::Failure failure(const QString& path, int error)
+{
+    return {path, reasonFor(error)};
+}
+
+// Writes all of `bytes`; a short count is retried, so the call that cannot go on reports why.
+// Returns 0 or the error.
+int writeAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (written == 0) {
+            return EIO;
+        }
+        data += written;
+        left -= written;
+    }
+    return 0;
+}
+
+// Linux closes the descriptor even when close() is interrupted, and what it would report then
+// is also reported by the sync that precedes or follows it.
+int closeChecked(int fd)
+{
+    return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
+}
+
+// The file a write to `path` replaces: a link's target, so that replacing it keeps the link.
+QString replacedFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink()) {
+        return path;
+    }
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+}
+
+// A hidden name beside `target` that stays within the 255-byte name limit whatever the target's
+// own length: "." + the name's first 200 bytes (whole characters) + "." + six random letters.
+QByteArray temporaryName(const QByteArray& target)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = target.left(slash + 1);
+    QByteArray name = target.mid(slash + 1);
+    if (name.size() > 200) {
+        qsizetype cut = 200;
+        while (cut > 0 && (static_cast<unsigned char>(name.at(cut)) & 0xC0) == 0x80) {
+            --cut; // not inside a UTF-8 sequence
+        }
+        name.truncate(cut);
+    }
+    QByteArray suffix(6, 'a');
+    for (char& c : suffix) {
+        c = static_cast<char>('a' + QRandomGenerator::global()->bounded(26));
+    }
+    return folder + '.' + name + '.' + suffix;
+}
+
+} // namespace
+
+QString CheckedFileWriter::Failure::message() const
+{
+    return QStringLiteral("Could not write \"%1\": %2").arg(path, reason);
+}
+
+std::optional<CheckedFileWriter::Failure> CheckedFileWriter::writeAtomically(const QString& path,
+    const QByteArray& bytes)
+{
+    const QByteArray target = QFile::encodeName(replacedFile(path));
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = temporaryName(target);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            return failure(path, errno);
+        }
+    }
+    if (fd < 0) {
+        return failure(path, EEXIST);
+    }
+    struct stat existing {};
+    if (::stat(target.constData(), &existing) == 0) {
+        // Best effort: some file systems (FAT) refuse modes, and the content matters more.
+        (void)::fchmod(fd, existing.st_mode & 07777);
+    }
+    int error = writeAll(fd, bytes);
+    if (error == 0 && ::fdatasync(fd) != 0) {
+        error = errno;
+    }
+    const int closeError = closeChecked(fd);
+    if (error == 0) {
+        error = closeError;
+    }
+    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return failure(path, error);
+    }
+    return std::nullopt;
+}
+
+CheckedFileWriter::CheckedFileWriter(const QString& folder)
+    : folder_(folder)
+{
+    // Opened before the first write: a sync through it reports write-back failures that
+    // happened on this file system from here on.
+    folderFd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd_ < 0) {
+        openError_ = errno;
+    }
+}
+
+CheckedFileWriter::~CheckedFileWriter()
+{
+    if (folderFd_ >= 0) {
+        ::close(folderFd_);
+    }
+}
+
+std::optional<CheckedFileWriter::Failure> CheckedFileWriter::writeNew(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return failure(path, errno);
+    }
+    int error = writeAll(fd, bytes);
+    const int closeError = closeChecked(fd);
+    if (error == 0) {
+        error = closeError;
+    }
+    if (error != 0) {
+        ::unlink(name.constData());
+        return failure(path, error);
+    }
+    return std::nullopt;
+}
+
+std::optional<CheckedFileWriter::Failure> CheckedFileWriter::syncAll()
+{
+    if (folderFd_ < 0) {
+        return failure(folder_, openError_);
+    }
+    // One write-back and journal commit for the whole file system instead of one per file.
+    if (::syncfs(folderFd_) != 0) {
+        return failure(folder_, errno);
+    }
+    return std::nullopt;
+}
