@@ -1,5 +1,7 @@
 #include "core/CheckedFileWriter.h"
 
+#include "core/BackgroundSync.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -90,6 +92,42 @@ QByteArray temporaryName(const QByteArray& target)
 
 } // namespace
 
+// A temporary file beside `target` holding all of `bytes`, with the permissions of the file it
+// is to replace; synced when `sync`. On failure it is removed again and the error returned.
+CheckedFileWriter::Temporary CheckedFileWriter::writeTemporary(const QByteArray& target, const QByteArray& bytes,
+    bool sync)
+{
+    Temporary temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary.name = temporaryName(target);
+        fd = ::open(temporary.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            temporary.error = errno;
+            return temporary;
+        }
+    }
+    if (fd < 0) {
+        temporary.error = EEXIST;
+        return temporary;
+    }
+    struct stat existing {};
+    if (::stat(target.constData(), &existing) == 0) {
+        // Best effort: some file systems (FAT) refuse modes, and the content matters more.
+        (void)::fchmod(fd, existing.st_mode & 07777);
+    }
+    int error = writeAll(fd, bytes);
+    if (error == 0 && sync && ::fdatasync(fd) != 0) {
+        error = errno;
+    }
+    const int closeError = closeChecked(fd);
+    temporary.error = error != 0 ? error : closeError;
+    if (temporary.error != 0) {
+        ::unlink(temporary.name.constData());
+    }
+    return temporary;
+}
+
 QString CheckedFileWriter::Failure::message() const
 {
     return QStringLiteral("Could not write \"%1\": %2").arg(path, reason);
@@ -99,39 +137,13 @@ std::optional<CheckedFileWriter::Failure> CheckedFileWriter::writeAtomically(con
     const QByteArray& bytes)
 {
     const QByteArray target = QFile::encodeName(replacedFile(path));
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = temporaryName(target);
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            return failure(path, errno);
-        }
-    }
-    if (fd < 0) {
-        return failure(path, EEXIST);
-    }
-    struct stat existing {};
-    if (::stat(target.constData(), &existing) == 0) {
-        // Best effort: some file systems (FAT) refuse modes, and the content matters more.
-        (void)::fchmod(fd, existing.st_mode & 07777);
-    }
-    int error = writeAll(fd, bytes);
-    if (error == 0 && ::fdatasync(fd) != 0) {
+    const Temporary temporary = writeTemporary(target, bytes, true);
+    int error = temporary.error;
+    if (error == 0 && ::rename(temporary.name.constData(), target.constData()) != 0) {
         error = errno;
+        ::unlink(temporary.name.constData());
     }
-    const int closeError = closeChecked(fd);
-    if (error == 0) {
-        error = closeError;
-    }
-    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::unlink(temporary.constData());
-        return failure(path, error);
-    }
-    return std::nullopt;
+    return error == 0 ? std::nullopt : std::optional(failure(path, error));
 }
 
 CheckedFileWriter::CheckedFileWriter(const QString& folder)
@@ -142,11 +154,18 @@ CheckedFileWriter::CheckedFileWriter(const QString& folder)
     folderFd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd_ < 0) {
         openError_ = errno;
+    } else {
+        backgroundSync_ = std::make_unique<BackgroundSync>(folderFd_);
     }
 }
 
 CheckedFileWriter::~CheckedFileWriter()
 {
+    backgroundSync_.reset(); // before the descriptor it syncs through is closed
+    // Files staged by writeLast() that finish() did not put in place.
+    for (const Staged& staged : std::as_const(staged_)) {
+        ::unlink(staged.temporary.constData());
+    }
     if (folderFd_ >= 0) {
         ::close(folderFd_);
     }
@@ -168,17 +187,46 @@ std::optional<CheckedFileWriter::Failure> CheckedFileWriter::writeNew(const QStr
         ::unlink(name.constData());
         return failure(path, error);
     }
+    if (backgroundSync_) {
+        backgroundSync_->wrote(bytes.size());
+    }
     return std::nullopt;
 }
 
-std::optional<CheckedFileWriter::Failure> CheckedFileWriter::syncAll()
+std::optional<CheckedFileWriter::Failure> CheckedFileWriter::writeLast(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray target = QFile::encodeName(replacedFile(path));
+    const Temporary temporary = writeTemporary(target, bytes, false);
+    if (temporary.error != 0) {
+        return failure(path, temporary.error);
+    }
+    staged_.append({temporary.name, target, path});
+    if (backgroundSync_) {
+        backgroundSync_->wrote(bytes.size());
+    }
+    return std::nullopt;
+}
+
+std::optional<CheckedFileWriter::Failure> CheckedFileWriter::finish()
 {
     if (folderFd_ < 0) {
         return failure(folder_, openError_);
     }
-    // One write-back and journal commit for the whole file system instead of one per file.
+    // One write-back and journal commit for the whole file system instead of one per file
+    // (what the background syncs wrote back already is not written again).
+    if (const int error = backgroundSync_->stop()) {
+        return failure(folder_, error);
+    }
     if (::syncfs(folderFd_) != 0) {
         return failure(folder_, errno);
+    }
+    while (!staged_.isEmpty()) {
+        const Staged staged = staged_.takeFirst();
+        if (::rename(staged.temporary.constData(), staged.target.constData()) != 0) {
+            const int error = errno;
+            ::unlink(staged.temporary.constData());
+            return failure(staged.path, error);
+        }
     }
     return std::nullopt;
 }

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
+
+class BackgroundSync;
 
 // The one way this program writes files. Nothing is reported as written unless every byte
 // reached the file: each write is checked for a short count, the sync and the close are
@@ -15,7 +19,8 @@
 // - writeAtomically() replaces one file: readers see the old file or the complete new one.
 // - An instance writes a batch of new files plainly into a folder that is thrown away whole on
 //   failure, and brings them to disk with one sync for the lot (a sync per file costs far
-//   more than writing the bytes).
+//   more than writing the bytes; the data of a large batch is written back on another thread
+//   while the batch goes on); a file written last goes in place only after that sync.
 class CheckedFileWriter {
 public:
     struct Failure {
@@ -31,8 +36,8 @@ public:
     // A file being replaced keeps its permissions; a link is followed and its target replaced.
     static std::optional<Failure> writeAtomically(const QString& path, const QByteArray& bytes);
 
-    // A batch of plain writes under `folder`, which must exist (a failure to open it is
-    // reported by syncAll()).
+    // A batch of writes under `folder`, which must exist (a failure to open it is reported by
+    // finish()). Files staged by writeLast() and not put in place are removed with the batch.
     explicit CheckedFileWriter(const QString& folder);
     ~CheckedFileWriter();
     CheckedFileWriter(const CheckedFileWriter&) = delete;
@@ -42,12 +47,30 @@ public:
     // file that could not be written completely is removed again.
     std::optional<Failure> writeNew(const QString& path, const QByteArray& bytes);
 
-    // One sync of the folder's file system for everything written so far; reports a failure
-    // to write back that happened since the batch began.
-    std::optional<Failure> syncAll();
+    // Writes `bytes` to a temporary file beside `path`, to be renamed over `path` by finish()
+    // once it is on disk with the rest of the batch.
+    std::optional<Failure> writeLast(const QString& path, const QByteArray& bytes);
+
+    // One sync of the folder's file system for everything written so far (a failure to write
+    // back since the batch began is reported), then the files of writeLast() put in place.
+    std::optional<Failure> finish();
 
 private:
+    struct Temporary {
+        QByteArray name;
+        int error = 0;
+    };
+    struct Staged {
+        QByteArray temporary;
+        QByteArray target;
+        QString path;
+    };
+
+    static Temporary writeTemporary(const QByteArray& target, const QByteArray& bytes, bool sync);
+
     QString folder_;
     int folderFd_ = -1;
     int openError_ = 0;
+    QList<Staged> staged_;
+    std::unique_ptr<BackgroundSync> backgroundSync_;
 };

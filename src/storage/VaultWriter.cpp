@@ -305,20 +305,19 @@ ExportResult VaultWriter::write(const QString& markdown, const QString& filename
         QString body = markdown;
         body.replace(base + QStringLiteral("_files/"), kAssetsFolder + QLatin1Char('/'));
 
-        // The assets go in plainly with one sync for the lot: the folder is new and goes whole
-        // on failure, so a temporary file and a sync per asset would buy nothing.
-        CheckedFileWriter batch(assetsFolder);
+        // The assets go in plainly: the folder is new and goes whole on failure, so a temporary
+        // file and a sync per asset would buy nothing. The note is written last and renamed into
+        // place after one sync for the lot, so a note in the vault always has all its assets.
+        CheckedFileWriter batch(noteFolder);
         for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
             writeFile(assetsFolder + QLatin1Char('/') + it.key(), it.value(), QStringLiteral("file"), &batch);
         }
-        if (const auto failure = batch.syncAll()) {
-            throw WriteError(Kind::fileWriteFailed,
-                QStringLiteral("Could not write the files in \"%1\": %2").arg(assetsFolder, failure->reason));
-        }
-        // Last, so that a note in the vault always has all of its assets.
         const QString noteName = folderName + QStringLiteral(".md");
         const QString notePath = noteFolder + QLatin1Char('/') + noteName;
-        writeFile(notePath, body.toUtf8(), QStringLiteral("note"));
+        writeFile(notePath, body.toUtf8(), QStringLiteral("note"), &batch, true);
+        if (const auto failure = batch.finish()) {
+            throw WriteError(Kind::fileWriteFailed, failure->message());
+        }
 
         result.relativePath = prefix + folderName + QLatin1Char('/') + noteName;
         result.absolutePath = notePath;
@@ -330,17 +329,15 @@ ExportResult VaultWriter::write(const QString& markdown, const QString& filename
 }
 
 void VaultWriter::writeFile(const QString& path, const QByteArray& bytes, const QString& what,
-    CheckedFileWriter* batch) const
+    CheckedFileWriter* batch, bool last) const
 {
     std::optional<QString> reason;
     if (fileWriter_) {
         reason = fileWriter_(path, bytes);
-    } else if (batch != nullptr) {
-        if (const auto failure = batch->writeNew(path, bytes)) {
-            reason = failure->reason;
-        }
-    } else {
+    } else if (batch == nullptr) {
         reason = writeFileAtomically(path, bytes);
+    } else if (const auto failure = last ? batch->writeLast(path, bytes) : batch->writeNew(path, bytes)) {
+        reason = failure->reason;
     }
     if (reason) {
         throw WriteError(Kind::fileWriteFailed,

@@ -39,20 +39,21 @@ public:
     // Puts one file (an asset or the note) in place; returns the failure's reason, or nothing
     // once the file is complete under its name.
     using FileWriter = std::function<std::optional<QString>(const QString& path, const QByteArray& bytes)>;
-    // How the note is written: the bytes go to a temporary file that is synced and renamed over
-    // `path` only when complete, so a failure (a full disk) never leaves a cut file behind.
-    // Assets go plainly into the note's new folder and are synced together before the note is
-    // written; any failure removes that folder whole.
+    // How a note without assets is written: the bytes go to a temporary file that is synced and
+    // renamed over `path` only when complete, so a failure (a full disk) never leaves a cut file
+    // behind. Assets go plainly into the note's new folder, the note into a temporary file
+    // beside them, and after one sync for the lot the note is renamed into place; any failure
+    // removes that folder whole.
     static std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes);
     // Replaces how every file is written (tests inject failures with it); an empty writer
     // restores the default.
     void setFileWriter(FileWriter writer);
 
 private:
-    // Through the injected writer if there is one; otherwise into `batch` when given (an
-    // asset), else atomically (the note).
+    // Through the injected writer if there is one; otherwise atomically on its own without a
+    // batch, or into `batch`: plainly, or (`last`) put in place when the batch is finished.
     void writeFile(const QString& path, const QByteArray& bytes, const QString& what,
-        CheckedFileWriter* batch = nullptr) const;
+        CheckedFileWriter* batch = nullptr, bool last = false) const;
 
     ConfigManager& config_;
     FileWriter fileWriter_;

@@ -111,22 +111,28 @@ TEST(CheckedFileWriter, ALinkKeepsPointingAtTheReplacedFileAndLongNamesFit)
     EXPECT_EQ(entries(dir.path()).size(), 3);
 }
 
-TEST(CheckedFileWriter, ABatchRemovesACutFileAndNeverOverwrites)
+TEST(CheckedFileWriter, ABatchRemovesWhatItCouldNotWriteAndPutsItsLastFileInPlaceAfterTheSync)
 {
     QTemporaryDir dir;
     writePlainly(dir.filePath(QStringLiteral("kept.png")), "old");
     const QByteArray small(22, 's');
+    const QByteArray note(100, 'n');
 
     const auto report = runInChild([&] {
         testsupport::limitFileSize(8192);
         CheckedFileWriter batch(dir.path());
-        return QJsonObject{
+        QJsonObject result{
             {QStringLiteral("small"), messageOf(batch.writeNew(dir.filePath(QStringLiteral("a.txt")), small))},
             {QStringLiteral("large"),
                 messageOf(batch.writeNew(dir.filePath(QStringLiteral("diagram.png")), QByteArray(10248, 'l')))},
             {QStringLiteral("existing"), messageOf(batch.writeNew(dir.filePath(QStringLiteral("kept.png")), "new"))},
-            {QStringLiteral("sync"), messageOf(batch.syncAll())},
+            {QStringLiteral("largeLast"),
+                messageOf(batch.writeLast(dir.filePath(QStringLiteral("large.md")), QByteArray(10248, 'l')))},
+            {QStringLiteral("last"), messageOf(batch.writeLast(dir.filePath(QStringLiteral("note.md")), note))},
         };
+        result[QStringLiteral("lastBeforeFinish")] = QFileInfo::exists(dir.filePath(QStringLiteral("note.md")));
+        result[QStringLiteral("finish")] = messageOf(batch.finish());
+        return result;
     });
     ASSERT_TRUE(report);
     EXPECT_TRUE(report->value(QStringLiteral("small")).isNull());
@@ -134,16 +140,45 @@ TEST(CheckedFileWriter, ABatchRemovesACutFileAndNeverOverwrites)
         expectedMessage(dir.filePath(QStringLiteral("diagram.png")), "File too large"));
     EXPECT_EQ(report->value(QStringLiteral("existing")).toString(),
         expectedMessage(dir.filePath(QStringLiteral("kept.png")), "File exists"));
-    EXPECT_TRUE(report->value(QStringLiteral("sync")).isNull());
-    EXPECT_EQ(entries(dir.path()), (QStringList{QStringLiteral("a.txt"), QStringLiteral("kept.png")}));
+    EXPECT_EQ(report->value(QStringLiteral("largeLast")).toString(),
+        expectedMessage(dir.filePath(QStringLiteral("large.md")), "File too large"));
+    EXPECT_TRUE(report->value(QStringLiteral("last")).isNull());
+    EXPECT_FALSE(report->value(QStringLiteral("lastBeforeFinish")).toBool());
+    EXPECT_TRUE(report->value(QStringLiteral("finish")).isNull());
+    EXPECT_EQ(entries(dir.path()), (QStringList{QStringLiteral("a.txt"), QStringLiteral("kept.png"), QStringLiteral("note.md")}));
     EXPECT_EQ(contents(dir.filePath(QStringLiteral("a.txt"))), small);
     EXPECT_EQ(contents(dir.filePath(QStringLiteral("kept.png"))), QByteArray("old"));
+    EXPECT_EQ(contents(dir.filePath(QStringLiteral("note.md"))), note);
+
+    // A batch given up before finish() takes its last file with it.
+    {
+        CheckedFileWriter abandoned(dir.path());
+        EXPECT_FALSE(abandoned.writeLast(dir.filePath(QStringLiteral("later.md")), note));
+    }
+    EXPECT_EQ(entries(dir.path()).size(), 3);
 
     const QString gone = dir.filePath(QStringLiteral("gone"));
     CheckedFileWriter nowhere(gone);
-    const auto failure = nowhere.syncAll();
+    const auto failure = nowhere.finish();
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->message(), expectedMessage(gone, "No such file or directory"));
+}
+
+// Large enough that its data is written back on another thread while the batch goes on.
+TEST(CheckedFileWriter, ALargeBatchIsCompleteWhenFinished)
+{
+    QTemporaryDir dir;
+    CheckedFileWriter batch(dir.path());
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_FALSE(batch.writeNew(dir.filePath(QStringLiteral("%1.bin").arg(i)), QByteArray(1024 * 1024, char('a' + i))));
+    }
+    ASSERT_FALSE(batch.writeLast(dir.filePath(QStringLiteral("note.md")), "note"));
+    EXPECT_FALSE(batch.finish());
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(contents(dir.filePath(QStringLiteral("%1.bin").arg(i))), QByteArray(1024 * 1024, char('a' + i)));
+    }
+    EXPECT_EQ(contents(dir.filePath(QStringLiteral("note.md"))), QByteArray("note"));
+    EXPECT_EQ(entries(dir.path()).size(), 13);
 }
 
 // The case the writer exists for: a disk that runs out of space part-way through a file.
@@ -169,7 +204,7 @@ TEST(CheckedFileWriter, OnAFullDiskNothingCutIsLeftAndTheOldFileStays)
         CheckedFileWriter batch(dir.path());
         result[QStringLiteral("large")] = messageOf(batch.writeNew(dir.filePath(QStringLiteral("diagram.png")), QByteArray(10248, 'l')));
         result[QStringLiteral("small")] = messageOf(batch.writeNew(dir.filePath(QStringLiteral("a.txt")), QByteArray(22, 's')));
-        result[QStringLiteral("sync")] = messageOf(batch.syncAll());
+        result[QStringLiteral("sync")] = messageOf(batch.finish());
         // The disk as the child sees it: the tmpfs is gone with the child.
         result[QStringLiteral("entries")] = QJsonArray::fromStringList(entries(dir.path()));
         result[QStringLiteral("oldKept")] = contents(target) == old;
