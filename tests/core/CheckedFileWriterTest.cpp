@@ -191,15 +191,9 @@ TEST(CheckedFileWriter, OnAFullDiskNothingCutIsLeftAndTheOldFileStays)
     const QString target = dir.filePath(QStringLiteral("settings.conf"));
     const QByteArray old(4096, 'o');
     const auto report = runInChild([&] {
-        if (const auto error = testsupport::mountPrivateTmpfs(dir.path(), 64 * 1024)) {
+        if (const auto error = testsupport::mountFullTmpfs(dir.path(), 64 * 1024, {{QStringLiteral("settings.conf"), old}}, 8192)) {
             return QJsonObject{{QStringLiteral("setup"), *error}};
         }
-        QFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(old) != old.size() || !file.flush()
-            || !testsupport::fillLeaving(dir.path(), 8192)) {
-            return QJsonObject{{QStringLiteral("setup"), QStringLiteral("could not fill the tmpfs")}};
-        }
-        file.close();
         QJsonObject result{{QStringLiteral("replace"), messageOf(CheckedFileWriter::writeAtomically(target, QByteArray(9216, 'n')))}};
         CheckedFileWriter batch(dir.path());
         result[QStringLiteral("large")] = messageOf(batch.writeNew(dir.filePath(QStringLiteral("diagram.png")), QByteArray(10248, 'l')));

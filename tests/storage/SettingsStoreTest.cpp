@@ -253,15 +253,9 @@ TEST_F(FailedSaveTest, OnAFullDiskTheSettingsFileIsNeverCut)
     }
     // The folder gets a tmpfs of its own in the child; the store's file moves onto it first.
     const auto report = runInChild([&] {
-        if (const auto error = testsupport::mountPrivateTmpfs(dir.path(), 64 * 1024)) {
+        if (const auto error = testsupport::mountFullTmpfs(dir.path(), 64 * 1024, {{QStringLiteral("Mossbridge.conf"), oldBytes}}, 8192)) {
             return QJsonObject{{QStringLiteral("setup"), *error}};
         }
-        QFile copy(path);
-        if (!copy.open(QIODevice::WriteOnly) || copy.write(oldBytes) != oldBytes.size() || !copy.flush()
-            || !testsupport::fillLeaving(dir.path(), 8192)) {
-            return QJsonObject{{QStringLiteral("setup"), QStringLiteral("could not fill the tmpfs")}};
-        }
-        copy.close();
         QJsonObject result = addLargeEntry();
         result[QStringLiteral("oldKept")] = readAll(path) == oldBytes;
         result[QStringLiteral("entries")] = QJsonArray::fromStringList(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden));

@@ -394,11 +394,8 @@ TEST_F(VaultWriterTest, OnAFullDiskAnExportFailsWholeAndNothingCutStays)
         {QStringLiteral("photo.jpg"), QByteArray(5012, 'p')},
     };
     const auto report = runInChild([&] {
-        if (const auto error = testsupport::mountPrivateTmpfs(vault, 64 * 1024)) {
+        if (const auto error = testsupport::mountFullTmpfs(vault, 64 * 1024, {}, 12 * 1024)) {
             return QJsonObject{{QStringLiteral("setup"), *error}};
-        }
-        if (!testsupport::fillLeaving(vault, 12 * 1024)) {
-            return QJsonObject{{QStringLiteral("setup"), QStringLiteral("could not fill the tmpfs")}};
         }
         {
             StdoutCapture quiet;

@@ -63,6 +63,51 @@ bool writeAll(int fd, const QByteArray& bytes)
     ::_exit(sent ? 0 : 3);
 }
 
+std::optional<QString> mountPrivateTmpfs(const QString& folder, qint64 bytes)
+{
+    if (::unshare(CLONE_NEWNS) != 0) {
+        return systemError("unshare");
+    }
+    // Nothing mounted from here on may reach the parent's mount namespace.
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return systemError("mount --make-rprivate /");
+    }
+    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
+    if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) != 0) {
+        return systemError("mount tmpfs");
+    }
+    return std::nullopt;
+}
+
+bool fillLeaving(const QString& folder, qint64 freeBytes)
+{
+    const auto available = [&folder]() -> qint64 {
+        struct statvfs info{};
+        if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0) {
+            return -1;
+        }
+        return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
+    };
+    qint64 toFill = available() - freeBytes;
+    if (toFill < 0) {
+        return false;
+    }
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    const QByteArray block(64 * 1024, 'f');
+    while (toFill > 0) {
+        const qint64 n = std::min<qint64>(toFill, block.size());
+        if (filler.write(block.constData(), n) != n || !filler.flush()) {
+            return false;
+        }
+        toFill -= n;
+    }
+    filler.close();
+    return available() == freeBytes;
+}
+
 } // namespace
 
 std::optional<QJsonObject> runInChild(const std::function<QJsonObject()>& body, std::chrono::seconds timeout)
@@ -172,49 +217,22 @@ bool canMountTmpfs()
     return can;
 }
 
-std::optional<QString> mountPrivateTmpfs(const QString& folder, qint64 bytes)
+std::optional<QString> mountFullTmpfs(const QString& folder, qint64 bytes, const QMap<QString, QByteArray>& files,
+    qint64 freeBytes)
 {
-    if (::unshare(CLONE_NEWNS) != 0) {
-        return systemError("unshare");
+    if (const auto error = mountPrivateTmpfs(folder, bytes)) {
+        return error;
     }
-    // Nothing mounted from here on may reach the parent's mount namespace.
-    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        return systemError("mount --make-rprivate /");
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QFile file(folder + QLatin1Char('/') + it.key());
+        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size() || !file.flush()) {
+            return QStringLiteral("could not write ") + it.key();
+        }
     }
-    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
-    if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) != 0) {
-        return systemError("mount tmpfs");
+    if (!fillLeaving(folder, freeBytes)) {
+        return QStringLiteral("could not fill the tmpfs");
     }
     return std::nullopt;
-}
-
-bool fillLeaving(const QString& folder, qint64 freeBytes)
-{
-    const auto available = [&folder]() -> qint64 {
-        struct statvfs info{};
-        if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0) {
-            return -1;
-        }
-        return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
-    };
-    qint64 toFill = available() - freeBytes;
-    if (toFill < 0) {
-        return false;
-    }
-    QFile filler(folder + QStringLiteral("/filler"));
-    if (!filler.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    const QByteArray block(64 * 1024, 'f');
-    while (toFill > 0) {
-        const qint64 n = std::min<qint64>(toFill, block.size());
-        if (filler.write(block.constData(), n) != n || !filler.flush()) {
-            return false;
-        }
-        toFill -= n;
-    }
-    filler.close();
-    return available() == freeBytes;
 }
 
 QStringList deliveredLogLines(const LogRecorder& recorder)

@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QJsonObject>
+#include <QMap>
 #include <QString>
 #include <QtGlobal>
 
@@ -30,12 +31,11 @@ void liftFileSizeLimit();
 // Whether a child can mount a tmpfs of its own (it needs root); the tests that need one skip
 // when not.
 bool canMountTmpfs();
-// In a child: mounts a tmpfs of `bytes` at `folder`, seen by this child only and gone with it.
-// Returns the error, or nothing.
-std::optional<QString> mountPrivateTmpfs(const QString& folder, qint64 bytes);
-// Writes a file into `folder` so large that only `freeBytes` of its file system stay free
-// (a multiple of the block size). False when that could not be done.
-bool fillLeaving(const QString& folder, qint64 freeBytes);
+// In a child: mounts a tmpfs of `bytes` at `folder`, seen by this child only and gone with it,
+// puts `files` (name -> contents) in it and fills it up until only `freeBytes` are free (a
+// multiple of the page size). Returns what went wrong, or nothing.
+std::optional<QString> mountFullTmpfs(const QString& folder, qint64 bytes, const QMap<QString, QByteArray>& files,
+    qint64 freeBytes);
 
 // In a child: the activity-log lines appended so far, for a report (a LogRecorder made in the
 // child receives them once the posted events are delivered, which this does).
