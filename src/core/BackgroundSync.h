@@ -8,7 +8,9 @@
 
 // Writes a file system's dirty data back on a thread of its own while a batch of files is
 // still being written, so that the device works while the writer does, and the batch's final
-// sync finds little left to do. A sync here promises nothing; only the final one does.
+// sync finds little left to do. One sync runs at a time; what is written meanwhile is taken by
+// the next, so a slow device gets fewer, larger syncs. A sync here promises nothing; only the
+// batch's final one does.
 class BackgroundSync {
 public:
     // `fd`: an open descriptor on the file system (the caller keeps it open while this lives).
