@@ -1,10 +1,11 @@
 #include "platform/DesktopIntegration.h"
 
+#include "core/CheckedFileWriter.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
@@ -17,19 +18,17 @@ QByteArray resourceBytes(const char* path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Replaces the file at path with bytes, whole or not at all.
-bool writeFile(const QString& path, const QByteArray& bytes)
+// Replaces the file at path with bytes, whole or not at all; a failure is logged and the old
+// file stays as it was.
+void writeFile(const QString& path, const QByteArray& bytes, const DesktopIntegration::Log& log)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
+    if (const auto failure = CheckedFileWriter::writeAtomically(path, bytes)) {
+        log(QStringLiteral("[ERR] ") + failure->message());
     }
-    file.write(bytes);
-    return file.commit();
 }
 
 // Writes bytes to path unless the file already holds them; creates the folder.
-void writeWhenChanged(const QString& path, const QByteArray& bytes)
+void writeWhenChanged(const QString& path, const QByteArray& bytes, const DesktopIntegration::Log& log)
 {
     QFile existing(path);
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) {
@@ -37,13 +36,13 @@ void writeWhenChanged(const QString& path, const QByteArray& bytes)
     }
     existing.close();
     if (QDir().mkpath(QFileInfo(path).absolutePath())) {
-        writeFile(path, bytes);
+        writeFile(path, bytes, log);
     }
 }
 
 // The icon is left to the installed copy when a data folder other than the user's own has it;
 // otherwise the user's folder gets the program's own.
-void ensureIcon()
+void ensureIcon(const DesktopIntegration::Log& log)
 {
     const QString userCopy = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/')
         + DesktopIntegration::iconSubpath();
@@ -54,7 +53,7 @@ void ensureIcon()
     }
     const QByteArray icon = resourceBytes(DesktopIntegration::iconResource);
     if (!icon.isEmpty()) {
-        writeWhenChanged(userCopy, icon);
+        writeWhenChanged(userCopy, icon, log);
     }
 }
 
@@ -135,11 +134,11 @@ QString DesktopIntegration::queryDefaultHandler(const Tools& tools)
 
 void DesktopIntegration::ensureURLSchemeDefaultHandler(const QString& executablePath, const Log& log, const Tools& tools)
 {
-    ensureIcon();
+    ensureIcon(log);
     const QString folder = applicationsFolder();
     const QByteArray entry = desktopEntry(executablePath).toUtf8();
     if (!entry.isEmpty()) {
-        writeWhenChanged(folder + QLatin1Char('/') + QString::fromLatin1(desktopFileName), entry);
+        writeWhenChanged(folder + QLatin1Char('/') + QString::fromLatin1(desktopFileName), entry, log);
     }
 
     runTool(tools.xdgMime, {QStringLiteral("default"), QString::fromLatin1(desktopFileName), QString::fromLatin1(schemeMimeType)});

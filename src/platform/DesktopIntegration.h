@@ -37,7 +37,8 @@ public:
     // then the entry; each only when its bytes changed. Sets the default handler and checks
     // it. Logs "Registered URL handler for mossbridge://" when the check finds this entry;
     // otherwise rebuilds the cache and logs "Forced Launch Services re-register" or, when the
-    // tool cannot run, "Launch Services re-register failed".
+    // tool cannot run, "Launch Services re-register failed". A file that could not be written
+    // is logged as an "[ERR] " line and the old one, if any, stays as it was.
     static void ensureURLSchemeDefaultHandler(const QString& executablePath, const Log& log, const Tools& tools);
     static void ensureURLSchemeDefaultHandler(const QString& executablePath, const Log& log)
     {

@@ -1,8 +1,27 @@
 #include "storage/UserDefaults.h"
 
-#include <QSettings>
+#include "core/ActivityLog.h"
+#include "storage/SettingsFile.h"
+
 #include <QStandardPaths>
 #include <QVariant>
+
+#include <cstdio>
+
+namespace {
+
+// Also on standard error: a failure at start may come before the log window exists.
+void reportFailure(const QString& key, const std::optional<QString>& failure)
+{
+    if (!failure) {
+        return;
+    }
+    const QString line = QStringLiteral("[ERR] Could not save the setting \"%1\": %2").arg(key, *failure);
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    appendLog(line);
+}
+
+} // namespace
 
 UserDefaults& UserDefaults::standard()
 {
@@ -44,17 +63,15 @@ void UserDefaults::repoint(const QString& filePath)
 
 std::optional<QByteArray> UserDefaults::data(const QString& key) const
 {
-    std::lock_guard lock(mutex_);
-    QSettings settings(filePath_, QSettings::IniFormat);
-    if (!settings.contains(key)) {
+    const std::optional<QVariant> value = SettingsFile::at(filePath()).value(key);
+    if (!value) {
         return std::nullopt;
     }
-    const QVariant value = settings.value(key);
-    if (value.typeId() == QMetaType::QByteArray) {
-        return value.toByteArray();
+    if (value->typeId() == QMetaType::QByteArray) {
+        return value->toByteArray();
     }
-    if (value.typeId() == QMetaType::QString) {
-        return value.toString().toUtf8();
+    if (value->typeId() == QMetaType::QString) {
+        return value->toString().toUtf8();
     }
     // Anything else (a list, a number written by hand) is not data this store wrote.
     return std::nullopt;
@@ -62,31 +79,20 @@ std::optional<QByteArray> UserDefaults::data(const QString& key) const
 
 void UserDefaults::setData(const QString& key, const QByteArray& value)
 {
-    std::lock_guard lock(mutex_);
-    QSettings settings(filePath_, QSettings::IniFormat);
-    settings.setValue(key, QString::fromUtf8(value));
-    settings.sync();
+    reportFailure(key, SettingsFile::at(filePath()).setValue(key, QString::fromUtf8(value)));
 }
 
 bool UserDefaults::boolValue(const QString& key) const
 {
-    std::lock_guard lock(mutex_);
-    QSettings settings(filePath_, QSettings::IniFormat);
-    return settings.value(key, false).toBool();
+    return SettingsFile::at(filePath()).value(key).value_or(false).toBool();
 }
 
 void UserDefaults::setBool(const QString& key, bool value)
 {
-    std::lock_guard lock(mutex_);
-    QSettings settings(filePath_, QSettings::IniFormat);
-    settings.setValue(key, value);
-    settings.sync();
+    reportFailure(key, SettingsFile::at(filePath()).setValue(key, value));
 }
 
 void UserDefaults::remove(const QString& key)
 {
-    std::lock_guard lock(mutex_);
-    QSettings settings(filePath_, QSettings::IniFormat);
-    settings.remove(key);
-    settings.sync();
+    reportFailure(key, SettingsFile::at(filePath()).remove(key));
 }

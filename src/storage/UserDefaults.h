@@ -8,8 +8,10 @@
 #include <mutex>
 #include <optional>
 
-// The user-defaults store: an INI file under $XDG_CONFIG_HOME/Mossbridge/Mossbridge.conf.
-// JSON values are kept as their UTF-8 text.
+// The user-defaults store: an INI file under $XDG_CONFIG_HOME/Mossbridge/Mossbridge.conf, in
+// the format QSettings reads. JSON values are kept as their UTF-8 text. A change that cannot be
+// saved (a full disk) leaves the file as it was, is logged as an "[ERR] " line and is kept for
+// this run; the next save writes it again.
 class UserDefaults {
 public:
     static UserDefaults& standard();
@@ -35,7 +37,6 @@ private:
     void repoint(const QString& filePath);
 
     mutable std::mutex mutex_;
-    // A QSettings is made per call: QSettings objects are reentrant but not thread-safe, and
-    // Qt shares the parsed file between them, so this stays cheap.
+    // The values live in the file's SettingsFile, shared by every store of that file.
     QString filePath_;
 };

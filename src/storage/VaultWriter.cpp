@@ -1,12 +1,12 @@
 #include "storage/VaultWriter.h"
 
+#include "core/CheckedFileWriter.h"
 #include "storage/ConfigManager.h"
 #include "storage/VaultManager.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <sys/stat.h>
@@ -217,19 +217,15 @@ bool canUseVault(const QString& vault)
 
 std::optional<QString> VaultWriter::writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
+    if (const auto failure = CheckedFileWriter::writeAtomically(path, bytes)) {
+        return failure->reason;
     }
     return std::nullopt;
 }
 
 void VaultWriter::setFileWriter(FileWriter writer)
 {
-    fileWriter_ = writer ? std::move(writer) : FileWriter(writeFileAtomically);
+    fileWriter_ = std::move(writer);
 }
 
 VaultWriter::WriteError::WriteError(Kind kind, const QString& text)
@@ -309,12 +305,19 @@ ExportResult VaultWriter::write(const QString& markdown, const QString& filename
         QString body = markdown;
         body.replace(base + QStringLiteral("_files/"), kAssetsFolder + QLatin1Char('/'));
 
+        // The assets go in plainly: the folder is new and goes whole on failure, so a temporary
+        // file and a sync per asset would buy nothing. The note is written last and renamed into
+        // place after one sync for the lot, so a note in the vault always has all its assets.
+        CheckedFileWriter batch(noteFolder);
         for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
-            writeFile(assetsFolder + QLatin1Char('/') + it.key(), it.value(), QStringLiteral("file"));
+            writeFile(assetsFolder + QLatin1Char('/') + it.key(), it.value(), QStringLiteral("file"), &batch);
         }
         const QString noteName = folderName + QStringLiteral(".md");
         const QString notePath = noteFolder + QLatin1Char('/') + noteName;
-        writeFile(notePath, body.toUtf8(), QStringLiteral("note"));
+        writeFile(notePath, body.toUtf8(), QStringLiteral("note"), &batch, true);
+        if (const auto failure = batch.finish()) {
+            throw WriteError(Kind::fileWriteFailed, failure->message());
+        }
 
         result.relativePath = prefix + folderName + QLatin1Char('/') + noteName;
         result.absolutePath = notePath;
@@ -325,9 +328,18 @@ ExportResult VaultWriter::write(const QString& markdown, const QString& filename
     }
 }
 
-void VaultWriter::writeFile(const QString& path, const QByteArray& bytes, const QString& what) const
+void VaultWriter::writeFile(const QString& path, const QByteArray& bytes, const QString& what,
+    CheckedFileWriter* batch, bool last) const
 {
-    if (const std::optional<QString> reason = fileWriter_(path, bytes)) {
+    std::optional<QString> reason;
+    if (fileWriter_) {
+        reason = fileWriter_(path, bytes);
+    } else if (batch == nullptr) {
+        reason = writeFileAtomically(path, bytes);
+    } else if (const auto failure = last ? batch->writeLast(path, bytes) : batch->writeNew(path, bytes)) {
+        reason = failure->reason;
+    }
+    if (reason) {
         throw WriteError(Kind::fileWriteFailed,
             QStringLiteral("Could not write the %1 \"%2\": %3").arg(what, path, *reason));
     }

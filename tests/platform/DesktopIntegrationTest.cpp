@@ -3,10 +3,14 @@
 #include "platform/ApplicationLauncher.h"
 #include "platform/DesktopIntegration.h"
 
+#include "support/ChildProcess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonArray>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -120,6 +124,41 @@ TEST(UrlSchemeRegistration, RebuildsTheCacheWhenTheCheckFindsAnotherHandler)
         tools.updateDesktopDatabase = c.updateDesktopDatabase;
         EXPECT_EQ(registerAndCollect(QStringLiteral("/usr/bin/mossbridge"), tools), QStringList {c.expected});
     }
+}
+
+// The entry is written for real in a child whose file-size limit it exceeds.
+TEST(UrlSchemeRegistration, AnEntryThatCannotBeWrittenLeavesTheOldOneAndIsLogged)
+{
+    const QByteArray old("[Desktop Entry]\nType=Application\nName=Mossbridge\nExec=/old/mossbridge %u\n");
+    ASSERT_TRUE(QDir().mkpath(DesktopIntegration::applicationsFolder()));
+    QFile file(entryPath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(old) == old.size());
+    file.close();
+    const QStringList before = QDir(DesktopIntegration::applicationsFolder()).entryList(QDir::Files | QDir::Hidden);
+    // The icon is in place already, so only the entry is written.
+    const QString userIcon = qEnvironmentVariable("XDG_DATA_HOME") + QLatin1Char('/') + DesktopIntegration::iconSubpath();
+    ASSERT_TRUE(writeAll(userIcon, readAll(QString::fromLatin1(DesktopIntegration::iconResource))));
+    const auto removeIcon = qScopeGuard([&] { QFile::remove(userIcon); });
+
+    DesktopIntegration::Tools tools;
+    tools.xdgMime = QStringLiteral("/nonexistent/xdg-mime");
+    tools.updateDesktopDatabase = QStringLiteral("/nonexistent/update-desktop-database");
+    const auto report = testsupport::runInChild([&] {
+        testsupport::limitFileSize(old.size());
+        return QJsonObject{{QStringLiteral("lines"),
+            QJsonArray::fromStringList(registerAndCollect(QStringLiteral("/usr/bin/mossbridge"), tools))}};
+    });
+    ASSERT_TRUE(report);
+    QStringList lines;
+    for (const QJsonValue& line : report->value(QStringLiteral("lines")).toArray()) {
+        lines.append(line.toString());
+    }
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("[ERR] Could not write \"%1\": File too large").arg(entryPath()),
+                         QStringLiteral("Launch Services re-register failed")}));
+    QFile after(entryPath());
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), old);
+    EXPECT_EQ(QDir(DesktopIntegration::applicationsFolder()).entryList(QDir::Files | QDir::Hidden), before);
 }
 
 TEST(UrlSchemeRegistration, ExecArgumentsAreQuotedOnlyWhenNeeded)

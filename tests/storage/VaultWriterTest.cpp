@@ -4,9 +4,11 @@
 #include "storage/VaultWriter.h"
 
 #include "StorageTestSupport.h"
+#include "support/ChildProcess.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,6 +21,19 @@ using Kind = VaultWriter::WriteError::Kind;
 using storagetest::filesUnder;
 using storagetest::readAll;
 using storagetest::StdoutCapture;
+using testsupport::runInChild;
+
+// Every file below `root` with its size ("Chat/assets/a.png 22"), sorted.
+QStringList sizesUnder(const QString& root)
+{
+    QStringList result;
+    for (const QString& entry : filesUnder(root)) {
+        result.append(entry.endsWith(QLatin1Char('/'))
+                ? entry
+                : entry + QLatin1Char(' ') + QString::number(QFileInfo(root + QLatin1Char('/') + entry).size()));
+    }
+    return result;
+}
 
 // A vault "My Vault" inside a scratch folder; "outside" is a sibling the writer must never touch.
 class VaultWriterTest : public ::testing::Test {
@@ -55,6 +70,16 @@ protected:
         }
         ADD_FAILURE() << "the write succeeded";
         return Kind::fileWriteFailed;
+    }
+
+    // In a child: the write's report, its error's text or where the note went.
+    QJsonObject reportWrite(const QString& markdown, const QMap<QString, QByteArray>& assets)
+    {
+        try {
+            return {{QStringLiteral("relativePath"), write(markdown, QStringLiteral("Chat.md"), assets).relativePath}};
+        } catch (const std::exception& error) {
+            return {{QStringLiteral("error"), QString::fromUtf8(error.what())}};
+        }
     }
 
     QTemporaryDir root;
@@ -309,6 +334,97 @@ TEST_F(VaultWriterTest, RealWriteFailureIsUndoneToo)
     EXPECT_EQ(failingWrite(QStringLiteral("Chat.md"), assets), Kind::fileWriteFailed);
     // Even the destination folder the write made for itself is gone.
     EXPECT_TRUE(filesUnder(vault).isEmpty());
+}
+
+// Writes that fail for real part-way through a file: past a file-size limit (EFBIG) in a child.
+TEST_F(VaultWriterTest, AFileThatCannotBeWrittenCompletelyFailsTheWholeNote)
+{
+    const QByteArray small(22, 's');
+    const QByteArray medium(5012, 'p');
+    const QByteArray large(10248, 'd');
+    struct Case {
+        const char* name;
+        QMap<QString, QByteArray> assets;
+        qsizetype noteSize;
+        QString failing; // "file" or "note", and its path in the destination folder
+        QString failingPath;
+    };
+    const std::vector<Case> cases = {
+        {"the last attachment", {{"chart.csv", small}, {"photo.jpg", medium}, {"zdiagram.png", large}}, 100,
+            QStringLiteral("file"), QStringLiteral("Chat/assets/zdiagram.png")},
+        {"the note after its attachments", {{"chart.csv", small}, {"photo.jpg", medium}}, 10248,
+            QStringLiteral("note"), QStringLiteral("Chat/Chat.md")},
+        {"a note without attachments", {}, 10248, QStringLiteral("note"), QStringLiteral("Chat.md")},
+        {"everything just fits", {{"chart.csv", small}, {"photo.jpg", medium}}, 8192, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir(vault + QStringLiteral("/Mossbridge Inbox")).removeRecursively());
+        const QString markdown(c.noteSize, QLatin1Char('m'));
+        const auto report = runInChild([&] {
+            testsupport::limitFileSize(8192);
+            return reportWrite(markdown, c.assets);
+        });
+        ASSERT_TRUE(report);
+        const QString inbox = vault + QStringLiteral("/Mossbridge Inbox");
+        if (!c.failing.isEmpty()) {
+            EXPECT_EQ(report->value(QStringLiteral("error")).toString(),
+                QStringLiteral("Could not write the %1 \"%2/%3\": File too large").arg(c.failing, inbox, c.failingPath));
+            // Not even the destination folder this write made is left.
+            EXPECT_TRUE(filesUnder(vault).isEmpty()) << filesUnder(vault).join(' ').toStdString();
+            continue;
+        }
+        EXPECT_EQ(report->value(QStringLiteral("relativePath")).toString(), QStringLiteral("Mossbridge Inbox/Chat/Chat.md"));
+        EXPECT_EQ(readAll(inbox + QStringLiteral("/Chat/Chat.md")), markdown.toUtf8());
+        EXPECT_EQ(readAll(inbox + QStringLiteral("/Chat/assets/chart.csv")), small);
+        EXPECT_EQ(readAll(inbox + QStringLiteral("/Chat/assets/photo.jpg")), medium);
+        EXPECT_EQ(filesUnder(inbox).size(), 5);
+    }
+}
+
+// The full disk itself: a vault on a small tmpfs with 12 KB left.
+TEST_F(VaultWriterTest, OnAFullDiskAnExportFailsWholeAndNothingCutStays)
+{
+    if (!testsupport::canMountTmpfs()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    const QMap<QString, QByteArray> assets = {
+        {QStringLiteral("chart.csv"), QByteArray(22, 's')},
+        {QStringLiteral("diagram.png"), QByteArray(10248, 'd')},
+        {QStringLiteral("photo.jpg"), QByteArray(5012, 'p')},
+    };
+    const auto report = runInChild([&] {
+        if (const auto error = testsupport::mountFullTmpfs(vault, 64 * 1024, {}, 12 * 1024)) {
+            return QJsonObject{{QStringLiteral("setup"), *error}};
+        }
+        {
+            StdoutCapture quiet;
+            VaultManager(config).setVaultURL(vault); // the tmpfs is a folder of its own
+        }
+        QJsonObject result;
+        result[QStringLiteral("withAssets")] = reportWrite(QStringLiteral("# Chat"), assets);
+        result[QStringLiteral("afterAssets")] = QJsonArray::fromStringList(sizesUnder(vault));
+        result[QStringLiteral("tooLarge")] = reportWrite(QString(16 * 1024, QLatin1Char('m')), {});
+        result[QStringLiteral("afterTooLarge")] = QJsonArray::fromStringList(sizesUnder(vault));
+        result[QStringLiteral("fits")] = reportWrite(QString(8 * 1024, QLatin1Char('m')), {});
+        result[QStringLiteral("afterFits")] = QJsonArray::fromStringList(sizesUnder(vault));
+        return result;
+    });
+    ASSERT_TRUE(report);
+    ASSERT_FALSE(report->contains(QStringLiteral("setup"))) << report->value(QStringLiteral("setup")).toString().toStdString();
+    const QString inbox = vault + QStringLiteral("/Mossbridge Inbox");
+    EXPECT_EQ(report->value(QStringLiteral("withAssets")).toObject().value(QStringLiteral("error")).toString(),
+        QStringLiteral("Could not write the file \"%1/Chat/assets/diagram.png\": No space left on device").arg(inbox));
+    const QStringList onlyTheFiller{QStringLiteral("filler %1").arg(52 * 1024)};
+    EXPECT_EQ(testsupport::sortedStrings(report->value(QStringLiteral("afterAssets"))), onlyTheFiller);
+    EXPECT_EQ(report->value(QStringLiteral("tooLarge")).toObject().value(QStringLiteral("error")).toString(),
+        QStringLiteral("Could not write the note \"%1/Chat.md\": No space left on device").arg(inbox));
+    EXPECT_EQ(testsupport::sortedStrings(report->value(QStringLiteral("afterTooLarge"))), onlyTheFiller);
+    EXPECT_EQ(report->value(QStringLiteral("fits")).toObject().value(QStringLiteral("relativePath")).toString(),
+        QStringLiteral("Mossbridge Inbox/Chat.md"));
+    EXPECT_EQ(testsupport::sortedStrings(report->value(QStringLiteral("afterFits"))),
+        (QStringList{QStringLiteral("Mossbridge Inbox/"), QStringLiteral("Mossbridge Inbox/Chat.md 8192"),
+            QStringLiteral("filler %1").arg(52 * 1024)}));
 }
 
 TEST_F(VaultWriterTest, FileInPlaceOfTheDestinationFolderIsAnError)
