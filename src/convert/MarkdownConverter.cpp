@@ -4,6 +4,7 @@
 #include "convert/CssSelector.h"
 #include "convert/HtmlDocument.h"
 #include "convert/MarkdownNodeRenderer.h"
+#include "core/FileNameLimit.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -122,6 +123,34 @@ QString deletingPathExtension(const QString& name)
 {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot > 0 ? name.left(dot) : name;
+}
+
+// At most 128 user-perceived characters, the extension kept where it is short.
+QString limitCharacters(const QString& text)
+{
+    if (text.size() <= 128 || graphemeCount(text) <= 128) {
+        return text;
+    }
+    const QString extension = pathExtension(text);
+    const qsizetype limit = 127 - graphemeCount(extension);
+    if (!extension.isEmpty() && limit > 10) {
+        const QString base = text.left(text.size() - extension.size() - 1);
+        if (graphemeCount(base) > limit) {
+            return leftGraphemes(base, limit) + QLatin1Char('.') + extension;
+        }
+        return text;
+    }
+    return leftGraphemes(text, 128);
+}
+
+// At most 255 bytes of UTF-8, the extension kept.
+QString fitFileSystem(const QString& text)
+{
+    const QString extension = pathExtension(text);
+    if (extension.isEmpty()) {
+        return FileNameLimit::fit(text);
+    }
+    return FileNameLimit::fit(text.left(text.size() - extension.size() - 1), QLatin1Char('.') + extension);
 }
 
 QString firstText(const HtmlNode& root, const CssSelector& selector)
@@ -246,19 +275,7 @@ QString MarkdownConverter::sanitizeFilename(const QString& name)
     if (text.isEmpty()) {
         return QStringLiteral("untitled");
     }
-    if (text.size() <= 128 || graphemeCount(text) <= 128) {
-        return text;
-    }
-    const QString extension = pathExtension(text);
-    const qsizetype limit = 127 - graphemeCount(extension);
-    if (!extension.isEmpty() && limit > 10) {
-        const QString base = text.left(text.size() - extension.size() - 1);
-        if (graphemeCount(base) > limit) {
-            return leftGraphemes(base, limit) + QLatin1Char('.') + extension;
-        }
-        return text;
-    }
-    return leftGraphemes(text, 128);
+    return fitFileSystem(limitCharacters(text));
 }
 
 void MarkdownConverter::updateFilename(const QString& filename)
