@@ -1,5 +1,6 @@
 #include "convert/HtmlDepthLimiter.h"
 
+#include "convert/HtmlTagGroups.h"
 #include "convert/HtmlTagScanner.h"
 #include "convert/HtmlTreeBuilderModel.h"
 
@@ -10,41 +11,17 @@
 
 namespace {
 
+using Groups = HtmlTagGroups;
+
 // Elements the tree builder makes anew from unclosed formatting, allowed beyond what a page of
 // that size can ask for honestly; every one costs gumbo a node with its attributes.
 constexpr std::uint64_t kBaseReconstructions = 50000;
 constexpr std::uint64_t kBytesPerReconstruction = 16;
 
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool isOneOf(GumboTag tag, std::initializer_list<GumboTag> tags)
-{
-    for (GumboTag t : tags) {
-        if (t == tag)
-            return true;
-    }
-    return false;
-}
-
 // Whether an element opened beyond the limit ends an earlier one there the way the tree
 // builder would end it (a p the next p, an item the next item).
 bool endsSibling(GumboTag opened, GumboTag open)
 {
-    const auto headings = {GUMBO_TAG_H1, GUMBO_TAG_H2, GUMBO_TAG_H3, GUMBO_TAG_H4, GUMBO_TAG_H5, GUMBO_TAG_H6};
     switch (opened) {
     case GUMBO_TAG_P:
     case GUMBO_TAG_LI:
@@ -52,26 +29,26 @@ bool endsSibling(GumboTag opened, GumboTag open)
         return open == opened;
     case GUMBO_TAG_DD:
     case GUMBO_TAG_DT:
-        return isOneOf(open, {GUMBO_TAG_DD, GUMBO_TAG_DT});
+        return Groups::isOneOf(open, {GUMBO_TAG_DD, GUMBO_TAG_DT});
     case GUMBO_TAG_OPTGROUP:
-        return isOneOf(open, {GUMBO_TAG_OPTION, GUMBO_TAG_OPTGROUP});
+        return Groups::isOneOf(open, {GUMBO_TAG_OPTION, GUMBO_TAG_OPTGROUP});
     case GUMBO_TAG_TD:
     case GUMBO_TAG_TH:
-        return isOneOf(open, {GUMBO_TAG_TD, GUMBO_TAG_TH});
+        return Groups::isOneOf(open, {GUMBO_TAG_TD, GUMBO_TAG_TH});
     case GUMBO_TAG_TR:
-        return isOneOf(open, {GUMBO_TAG_TD, GUMBO_TAG_TH, GUMBO_TAG_TR});
+        return Groups::isOneOf(open, {GUMBO_TAG_TD, GUMBO_TAG_TH, GUMBO_TAG_TR});
     case GUMBO_TAG_TBODY:
     case GUMBO_TAG_THEAD:
     case GUMBO_TAG_TFOOT:
-        return isOneOf(open, {GUMBO_TAG_TD, GUMBO_TAG_TH, GUMBO_TAG_TR, GUMBO_TAG_TBODY, GUMBO_TAG_THEAD,
+        return Groups::isOneOf(open, {GUMBO_TAG_TD, GUMBO_TAG_TH, GUMBO_TAG_TR, GUMBO_TAG_TBODY, GUMBO_TAG_THEAD,
                                  GUMBO_TAG_TFOOT});
     case GUMBO_TAG_RB:
     case GUMBO_TAG_RP:
     case GUMBO_TAG_RT:
     case GUMBO_TAG_RTC:
-        return isOneOf(open, {GUMBO_TAG_RB, GUMBO_TAG_RP, GUMBO_TAG_RT, GUMBO_TAG_RTC});
+        return Groups::isOneOf(open, {GUMBO_TAG_RB, GUMBO_TAG_RP, GUMBO_TAG_RT, GUMBO_TAG_RTC});
     default:
-        return isOneOf(opened, headings) && isOneOf(open, headings);
+        return Groups::isHeading(opened) && Groups::isHeading(open);
     }
 }
 
@@ -83,9 +60,7 @@ public:
     {
         while (!elements_.empty() && endsSibling(token.tag, elements_.back().tag))
             closeTop();
-        std::string name(token.name);
-        for (char& c : name)
-            c = lowerAscii(c);
+        std::string name = HtmlTagScanner::lowered(token.name);
         ++counts_[name];
         elements_.push_back({token.tag, std::move(name)});
     }
@@ -95,9 +70,7 @@ public:
     {
         if (elements_.empty())
             return false;
-        lowered_.assign(endTagName);
-        for (char& c : lowered_)
-            c = lowerAscii(c);
+        lowered_ = HtmlTagScanner::lowered(endTagName);
         const auto it = counts_.find(lowered_);
         if (it == counts_.end() || it->second == 0)
             return false;
@@ -182,8 +155,10 @@ HtmlDepthLimiter::Result HtmlDepthLimiter::limit(const QByteArray& html, int max
                 scanner.enterTextMode(*outcome.textMode, token.name);
                 textElement = token.name;
             }
+        } else if (token.kind == HtmlTagToken::Kind::Doctype) {
+            model.doctype(std::string_view(input.data() + token.begin, token.end - token.begin));
         } else if (token.kind == HtmlTagToken::Kind::EndTag) {
-            if (!textElement.empty() && equalsIgnoringCase(token.name, textElement)) {
+            if (!textElement.empty() && HtmlTagScanner::equalsIgnoringCase(token.name, textElement)) {
                 textElement = {};
             } else if (flattened.close(token.name)) {
                 copyUpTo(token.begin);

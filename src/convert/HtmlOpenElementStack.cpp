@@ -1,5 +1,7 @@
 #include "convert/HtmlOpenElementStack.h"
 
+#include "convert/HtmlTagGroups.h"
+
 #include <algorithm>
 #include <bit>
 
@@ -127,4 +129,69 @@ std::uint32_t HtmlOpenElementStack::replaceAt(int position)
     element.id = std::uint32_t(positionOfId_.size());
     positionOfId_.push_back(position);
     return element.id;
+}
+
+int HtmlOpenElementStack::topmostOf(std::initializer_list<GumboTag> tags) const
+{
+    int position = none;
+    for (GumboTag tag : tags)
+        position = std::max(position, topmost(tag));
+    return position;
+}
+
+bool HtmlOpenElementStack::inScope(int position, Scope scope) const
+{
+    if (position == none)
+        return false;
+    int boundary = topmostIn(ScopeBoundary);
+    switch (scope) {
+    case Scope::Default:
+        break;
+    case Scope::ListItem:
+        boundary = std::max(boundary, topmostIn(ListScopeBoundary));
+        break;
+    case Scope::Button:
+        boundary = std::max(boundary, topmostIn(ButtonScopeBoundary));
+        break;
+    case Scope::Table:
+        boundary = topmostIn(TableScopeBoundary);
+        break;
+    }
+    return position >= boundary;
+}
+
+bool HtmlOpenElementStack::tagInScope(GumboTag tag, Scope scope) const
+{
+    return inScope(topmost(tag), scope);
+}
+
+bool HtmlOpenElementStack::currentIs(GumboTag tag) const
+{
+    return current().ns == Namespace::Html && current().tag == tag;
+}
+
+bool HtmlOpenElementStack::currentIsOneOf(std::initializer_list<GumboTag> tags) const
+{
+    return current().ns == Namespace::Html && HtmlTagGroups::isOneOf(current().tag, tags);
+}
+
+void HtmlOpenElementStack::popUntilTag(GumboTag tag)
+{
+    const int position = topmost(tag);
+    if (position != none)
+        popFrom(position);
+}
+
+void HtmlOpenElementStack::popUntilCurrentIn(std::initializer_list<GumboTag> tags)
+{
+    while (size() > 1 && !currentIsOneOf(tags))
+        pop();
+}
+
+void HtmlOpenElementStack::generateImpliedEndTags(GumboTag except)
+{
+    while (size() > 1 && current().tag != except
+        && currentIsOneOf({GUMBO_TAG_DD, GUMBO_TAG_DT, GUMBO_TAG_LI, GUMBO_TAG_OPTGROUP, GUMBO_TAG_OPTION,
+            GUMBO_TAG_P, GUMBO_TAG_RB, GUMBO_TAG_RP, GUMBO_TAG_RT, GUMBO_TAG_RTC}))
+        pop();
 }

@@ -3,6 +3,7 @@
 #include <gumbo.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 // The HTML tree builder's stack of open elements, as far as its depth depends on it: each
@@ -42,6 +43,8 @@ public:
         std::uint32_t id = 0;   // given by the stack, unique among all elements pushed
     };
 
+    enum class Scope { Default, ListItem, Button, Table };
+
     static constexpr int none = -1;
 
     int size() const { return int(elements_.size()); }
@@ -57,6 +60,15 @@ public:
     int firstAbove(Group group, int position) const;
     // Where the element made with that id is now, or `none` once it was popped or removed.
     int positionOf(std::uint32_t id) const;
+    // The topmost HTML element of any of these tags.
+    int topmostOf(std::initializer_list<GumboTag> tags) const;
+
+    // Whether no boundary of the scope lies above the element at `position` (the element may
+    // itself be one: a table is in table scope).
+    bool inScope(int position, Scope scope) const;
+    bool tagInScope(GumboTag tag, Scope scope) const;
+    bool currentIs(GumboTag tag) const;
+    bool currentIsOneOf(std::initializer_list<GumboTag> tags) const;
 
     // Each returns the new element's id.
     std::uint32_t push(Element element);
@@ -67,6 +79,12 @@ public:
     // Pops the element at `position` and everything above it.
     void popFrom(int position);
     void removeAt(int position);
+    // Pops up to and including the topmost HTML element of the tag, when there is one.
+    void popUntilTag(GumboTag tag);
+    // Pops until the current node is one of these (html always ends it).
+    void popUntilCurrentIn(std::initializer_list<GumboTag> tags);
+    // Pops the elements whose end tags the parser implies (p, li, option, ...) but `except`.
+    void generateImpliedEndTags(GumboTag except = GUMBO_TAG_LAST);
 
     // How many elements were popped or removed so far.
     std::uint64_t removals() const { return removals_; }

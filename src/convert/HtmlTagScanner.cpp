@@ -16,22 +16,6 @@ bool isAlpha(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 // Walks the attributes of a tag from `p` to the tag's closing ">" as the tokenizer's
 // attribute states do. `visit(name, value)` sees each attribute. Returns the offset of the
 // ">" (or `end` when the input ends inside the tag) and whether the tag ends with "/>".
@@ -160,7 +144,10 @@ HtmlTagToken HtmlTagScanner::next(bool cdata)
             }
             return section;
         }
-        return scanUntil(pos_ + 2, ">");   // a doctype or a bogus comment
+        HtmlTagToken declaration = scanUntil(pos_ + 2, ">");   // a doctype or a bogus comment
+        if (nameAt(declaration.begin + 2, "doctype"))
+            declaration.kind = HtmlTagToken::Kind::Doctype;
+        return declaration;
     }
     if (c == '?')
         return scanUntil(pos_ + 1, ">");
@@ -390,4 +377,28 @@ std::string_view HtmlTagScanner::attribute(std::string_view attributes, std::str
     if (present)
         *present = seen;
     return found;
+}
+
+char HtmlTagScanner::lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+std::string HtmlTagScanner::lowered(std::string_view text)
+{
+    std::string result(text);
+    for (char& c : result)
+        c = lowerAscii(c);
+    return result;
+}
+
+bool HtmlTagScanner::equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i]))
+            return false;
+    }
+    return true;
 }

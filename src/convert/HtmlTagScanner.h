@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // One token of an HTML page as far as the tree builder's stack of open elements depends on it.
@@ -12,7 +13,8 @@ struct HtmlTagToken {
         Text,      // also a CDATA section
         StartTag,
         EndTag,
-        Other,   // a comment, a doctype, a CDATA section, "</>", or a tag cut off by the end
+        Doctype,
+        Other,   // a comment, "</>", or a tag cut off by the end
         End,
     };
     Kind kind = Kind::End;
@@ -54,6 +56,11 @@ public:
     // A tag's attribute by name (ASCII case-insensitive), the value as written without quotes;
     // empty when absent.
     static std::string_view attribute(std::string_view attributes, std::string_view name, bool* present = nullptr);
+
+    // ASCII case folding, as the tokenizer folds tag and attribute names.
+    static char lowerAscii(char c);
+    static std::string lowered(std::string_view text);
+    static bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 private:
     HtmlTagToken scanText(std::size_t from);
