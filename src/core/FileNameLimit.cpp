@@ -5,7 +5,7 @@
 namespace {
 
 // UTF-8 bytes of the code unit at `i`: a surrogate pair takes four, counted on its first
-// unit; a lone surrogate is written as U+FFFD, three bytes.
+// unit; a lone surrogate counts three, the most its replacement takes.
 qsizetype unitBytes(QStringView text, qsizetype i)
 {
     const char16_t u = text[i].unicode();
