@@ -7,6 +7,7 @@
 //   deep_page_bench --phase PHASE SHAPE DEPTH  (internal) one phase once, prints its figures
 
 #include "ConversionRun.h"
+#include "ProcessStatus.h"
 
 #include "convert/HtmlDocument.h"
 #include "core/MemoryTuning.h"
@@ -62,19 +63,6 @@ QByteArray deepPage(const Shape& shape, int depth)
     return page;
 }
 
-qint64 statusKb(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 int runPhase(const char* phase, const Shape& shape, int depth)
 {
     const QByteArray bytes = deepPage(shape, depth);
@@ -97,7 +85,7 @@ int runPhase(const char* phase, const Shape& shape, int depth)
     }
     const qint64 ms = timer.elapsed();
     std::printf("page_bytes=%lld ms=%lld peak_kb=%lld\n", static_cast<long long>(bytes.size()),
-        static_cast<long long>(ms), static_cast<long long>(statusKb("VmHWM")));
+        static_cast<long long>(ms), static_cast<long long>(processStatusKb("VmHWM")));
     return 0;
 }
 

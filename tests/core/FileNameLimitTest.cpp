@@ -2,19 +2,13 @@
 // while one fits.
 
 #include "core/FileNameLimit.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-QString repeated(const QString& unit, int times)
-{
-    QString text;
-    for (int i = 0; i < times; ++i) {
-        text += unit;
-    }
-    return text;
-}
+using testsupport::repeated;
 
 TEST(FileNameLimit, Fit)
 {

@@ -11,20 +11,7 @@
 
 namespace {
 
-QByteArray repeated(const QByteArray& unit, int times)
-{
-    QByteArray text;
-    text.reserve(unit.size() * times);
-    for (int i = 0; i < times; ++i) {
-        text += unit;
-    }
-    return text;
-}
-
-QString repeated(const QString& unit, int times)
-{
-    return QString::fromUtf8(repeated(unit.toUtf8(), times));
-}
+using testsupport::repeated;
 
 QByteArray nested(const QByteArray& open, const QByteArray& close, int depth, const QByteArray& inside)
 {

@@ -4,6 +4,7 @@
 #include "storage/VaultWriter.h"
 
 #include "StorageTestSupport.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -128,13 +129,7 @@ TEST_F(VaultWriterTest, NotesWithAssetsGetTheirOwnNumberedFolders)
 // characters at a time, and the names before stay as they were.
 TEST_F(VaultWriterTest, NumberedNamesFitTheFileSystem)
 {
-    const auto repeated = [](const QString& unit, int times) {
-        QString text;
-        for (int i = 0; i < times; ++i) {
-            text += unit;
-        }
-        return text;
-    };
+    using testsupport::repeated;
     const QString cjk = QStringLiteral("\u6f22");   // three bytes in UTF-8
     // One letter with 125 combining marks: one user-perceived character of 251 bytes.
     const QString marked = QLatin1Char('a') + repeated(QStringLiteral("\u0301"), 125);

@@ -4,6 +4,7 @@
 #include "ConverterTestSupport.h"
 
 #include "convert/MarkdownConverter.h"
+#include "support/TestSupport.h"
 
 #include <QRegularExpression>
 #include <QUrl>
@@ -90,11 +91,8 @@ TEST(Assets, DryRunCountsAndRequestsNothing)
 // the counter that tells equal names apart; shorter names stay as they are.
 TEST(Assets, LongNamesFitTheFileSystem)
 {
-    QString cjk96;
-    for (int i = 0; i < 96; ++i) {
-        cjk96 += QStringLiteral("\u6f22");
-    }
     const QString cjk = QStringLiteral("\u6f22");
+    const QString cjk96 = testsupport::repeated(cjk, 96);
     const QString file = QStringLiteral("<a class='Attachments_attachment__x' href='https://poecdn.net/f/%1'>"
                                         "<span class='FileInfo_title__t'>%2.pdf</span></a> ");
     const QString html = QStringLiteral("<div data-message-id='1'><div class='Message_messageBubble__b'><p>")

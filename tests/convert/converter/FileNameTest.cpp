@@ -1,12 +1,15 @@
 // File names made from titles and from attachment names taken from the page.
 
 #include "convert/MarkdownConverter.h"
+#include "support/TestSupport.h"
 
 #include <QTextBoundaryFinder>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using testsupport::repeated;
 
 qsizetype graphemes(const QString& text)
 {
@@ -16,15 +19,6 @@ qsizetype graphemes(const QString& text)
         ++count;
     }
     return count;
-}
-
-QString repeated(const QString& unit, int times)
-{
-    QString text;
-    for (int i = 0; i < times; ++i) {
-        text += unit;
-    }
-    return text;
 }
 
 TEST(SanitizeFilename, Cases)

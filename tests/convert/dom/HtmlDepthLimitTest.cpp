@@ -4,6 +4,7 @@
 
 #include "convert/HtmlDepthLimiter.h"
 #include "convert/HtmlDocument.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,14 +19,7 @@
 
 namespace {
 
-QByteArray repeated(const QByteArray& unit, int times)
-{
-    QByteArray text;
-    text.reserve(unit.size() * times);
-    for (int i = 0; i < times; ++i)
-        text += unit;
-    return text;
-}
+using testsupport::repeated;
 
 // gumbo's own tree for a page, as deep as its elements go (html is 1).
 int gumboDepth(const QByteArray& page)
@@ -171,7 +165,7 @@ TEST(HtmlDepthLimit, UnclosedFormattingRepeatedWithoutEndIsRefused)
     QByteArray page = "<p>";
     for (int i = 0; i < 500; ++i)
         page += "<b class=b" + QByteArray::number(i) + ">";
-    page += "</p>" + repeated("<p>x</p>", 2000);
+    page += "</p>" + repeated(QByteArray("<p>x</p>"), 2000);
     try {
         HtmlDocument::parse(page);
         ADD_FAILURE() << "parsed";
@@ -179,7 +173,7 @@ TEST(HtmlDepthLimit, UnclosedFormattingRepeatedWithoutEndIsRefused)
         EXPECT_STREQ(error.what(), "The page repeats its unclosed formatting too often to be converted");
     }
     // Ordinary misnesting is fine.
-    const auto document = HtmlDocument::parse(repeated("<p><b>bold</p>more", 1000));
+    const auto document = HtmlDocument::parse(repeated(QByteArray("<p><b>bold</p>more"), 1000));
     EXPECT_EQ(document->select(QStringLiteral("p")).size(), 1000u);
 }
 
