@@ -117,6 +117,13 @@ std::vector<HostileCase> hostileCases()
     }
     formatting += "</p>" + repeated(QByteArray("<p>x</p>"), 5000);
 
+    // Messages nested inside messages: each would be converted with everything inside it.
+    QByteArray nestedMessages;
+    for (int i = 0; i < 500; ++i) {
+        nestedMessages += "<div data-message-id=\"m" + QByteArray::number(i) + "\">";
+    }
+    nestedMessages += repeated(QByteArray("x<br>"), 20000);
+
     const QString cjkTitle = repeated(kCjk, 90);
     const QString smileTitle = repeated(kSmile, 100);
     const QString markedTitle = QLatin1Char('a') + repeated(kAcute, 300);
@@ -135,6 +142,18 @@ std::vector<HostileCase> hostileCases()
             {QStringLiteral("Lists.md")}, QStringLiteral("deep text"), {}, {}, {}},
         {"DeepQuotes", chatPage(QStringLiteral("Quotes"), nested("<blockquote>", "</blockquote>", 100000, deep)),
             {QStringLiteral("Quotes.md")}, QStringLiteral("deep text"), {}, {}, {}},
+        {"NestedMessages", chatPage(QStringLiteral("Nested"), nestedMessages), {}, {},
+            QStringLiteral("The note would be far larger than the page: its messages nest too deeply"), {}, {}},
+        // Every quote level prefixes each line inside it; past sixteen levels no more are added.
+        {"QuotesAroundManyLines",
+            chatPage(QStringLiteral("Quoted"), nested("<blockquote>", "</blockquote>", 300, repeated(QByteArray("line<br>"), 20000))),
+            {QStringLiteral("Quoted.md")}, QStringLiteral("line"), {},
+            [](HostilePageTest& test) {
+                const QString text = test.note(QStringLiteral("Quoted.md"));
+                EXPECT_TRUE(text.contains(QStringLiteral("> ").repeated(17) + QStringLiteral("line")));
+                EXPECT_FALSE(text.contains(QStringLiteral("> ").repeated(18)));
+            },
+            {}},
         {"RepeatedUnclosedFormatting", chatPage(QStringLiteral("Bold"), formatting), {}, {},
             QStringLiteral("The page repeats its unclosed formatting too often to be converted"), {}, {}},
         // Titles past 255 bytes long before 128 characters; the second export's " 2" fits too.
