@@ -37,7 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap(); // every download was answered
         }
         (void)note.size();
-        (void)converter.assets();
+        // Every name made from the page fits the file system.
+        if (converter.suggestedFilename().toUtf8().size() > 255) {
+            __builtin_trap();
+        }
+        for (const QString& name : converter.assets().keys()) {
+            if (name.toUtf8().size() > 255) {
+                __builtin_trap();
+            }
+        }
     } catch (const ConversionError&) {
         // The page could not be parsed: reported to the user as a failed conversion.
     }

@@ -7,6 +7,7 @@
 
 #include "ChatPageGenerator.h"
 #include "ConversionRun.h"
+#include "ProcessStatus.h"
 
 #include "convert/HtmlDocument.h"
 #include "core/MemoryTuning.h"
@@ -104,29 +105,16 @@ public:
     std::map<std::string, double> seconds;
 };
 
-qint64 statusKb(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // One phase in this (fresh) process. The page is made first: what the phase adds on top of
 // holding the page is the difference of the two figures.
 int runPhase(const std::string& phase)
 {
     if (phase == "gumbo") {
         const QByteArray& page = pageBytes();
-        const qint64 before = statusKb("VmHWM");
+        const qint64 before = processStatusKb("VmHWM");
         gumboParseOnce(page);
         std::printf("page_bytes=%lld before_kb=%lld peak_kb=%lld\n", static_cast<long long>(page.size()),
-            static_cast<long long>(before), static_cast<long long>(statusKb("VmHWM")));
+            static_cast<long long>(before), static_cast<long long>(processStatusKb("VmHWM")));
         return 0;
     }
     if (phase == "convert") {
@@ -134,10 +122,10 @@ int runPhase(const std::string& phase)
         const qint64 bytes = pageBytes().size();
         QString page = QString::fromUtf8(pageBytes());
         const_cast<QByteArray&>(pageBytes()) = QByteArray();
-        const qint64 before = statusKb("VmHWM");
+        const qint64 before = processStatusKb("VmHWM");
         convertOnce(page);
         std::printf("page_bytes=%lld before_kb=%lld peak_kb=%lld\n", static_cast<long long>(bytes),
-            static_cast<long long>(before), static_cast<long long>(statusKb("VmHWM")));
+            static_cast<long long>(before), static_cast<long long>(processStatusKb("VmHWM")));
         return 0;
     }
     std::fprintf(stderr, "unknown phase %s\n", phase.c_str());

@@ -4,6 +4,7 @@
 #include "convert/HtmlDocument.h"
 #include "convert/MarkdownConverter.h"
 #include "convert/MarkdownEscaping.h"
+#include "core/FileNameLimit.h"
 
 #include <QElapsedTimer>
 #include <QUrl>
@@ -197,7 +198,7 @@ QString AssetDownloads::chooseFilename(
     if (pathExtension(name).isEmpty()) {
         const QString extension = defaultExtension(assetType);
         if (!extension.isEmpty()) {
-            name += QLatin1Char('.') + extension;
+            name = FileNameLimit::fit(name, QLatin1Char('.') + extension);
         }
     }
     return name;
@@ -211,7 +212,7 @@ QString AssetDownloads::reserveFilename(const QString& name)
         const QString base = extension.isEmpty() ? name : name.left(name.size() - extension.size() - 1);
         const QString suffix = extension.isEmpty() ? QString() : QLatin1Char('.') + extension;
         for (int counter = 1; reservedFilenames_.contains(candidate); ++counter) {
-            candidate = base + QLatin1Char('_') + QString::number(counter) + suffix;
+            candidate = FileNameLimit::fit(base, QLatin1Char('_') + QString::number(counter) + suffix);
         }
     }
     reservedFilenames_.insert(candidate);

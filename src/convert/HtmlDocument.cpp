@@ -1,6 +1,7 @@
 #include "convert/HtmlDocument.h"
 
 #include "convert/CssSelector.h"
+#include "convert/HtmlDepthLimiter.h"
 #include "convert/HtmlParseArena.h"
 
 #include <gumbo.h>
@@ -14,6 +15,11 @@
 #include <unordered_set>
 
 namespace {
+
+// gumbo is given pages nested at most this deep (see HtmlDepthLimiter). It is well above the
+// DOM's own limit, so that a page the DOM takes as it is reaches gumbo unchanged even where
+// the model of gumbo's tree builder errs on the deep side.
+constexpr int kParserDepth = 2 * HtmlDocument::maxDepth;
 
 const QString& emptyString()
 {
@@ -212,13 +218,19 @@ struct HtmlTreeBuilder {
 
     // Nodes go into the array in document order (pre-order), each appended to its parent's
     // child list when it is made; then the subtree sizes are summed from the back.
+    //
+    // Below HtmlDocument::maxDepth nothing nests: what gumbo puts inside a child of the element
+    // at that depth is attached, in document order, to the element at the limit (the text of a
+    // script or style stays in its element, where it is no readable text).
     HtmlNode* build(const GumboNode* root)
     {
         struct Pending {
             const GumboNode* gumbo;
             HtmlNode* parent;
+            int depth;   // the depth of the node to make; the root is at 1
         };
-        std::vector<Pending> stack{{root, nullptr}};
+        constexpr int limit = HtmlDocument::maxDepth;
+        std::vector<Pending> stack{{root, nullptr, 1}};
         while (!stack.empty()) {
             const Pending p = stack.back();
             stack.pop_back();
@@ -233,13 +245,20 @@ struct HtmlTreeBuilder {
             const GumboVector* children = keptChildren(p.gumbo);
             if (!children)
                 continue;
+            HtmlNode* parent = node;
+            int depth = p.depth + 1;
+            if (p.depth > limit && !(node->flags_ & HtmlNode::RawTextFlag)) {
+                parent = p.parent;
+                depth = p.depth;
+            }
             const size_t before = stack.size();
             for (unsigned i = children->length; i-- > 0;) {
                 const auto* c = static_cast<const GumboNode*>(children->data[i]);
                 if (keptNode(c))
-                    stack.push_back({c, node});
+                    stack.push_back({c, parent, depth});
             }
-            node->children_.reserve(stack.size() - before);
+            if (parent == node)
+                node->children_.reserve(stack.size() - before);
         }
         for (size_t i = nextNode; i-- > 0;) {
             HtmlNode& n = nodes[i];
@@ -450,6 +469,11 @@ std::unique_ptr<HtmlDocument> HtmlDocument::parse(const QString& html)
 
 std::unique_ptr<HtmlDocument> HtmlDocument::parse(const QByteArray& utf8Html)
 {
+    const HtmlDepthLimiter::Result limited = HtmlDepthLimiter::limit(utf8Html, kParserDepth);
+    if (limited.tooRepetitive)
+        throw ParseError("The page repeats its unclosed formatting too often to be converted");
+    const QByteArray& page = limited.html;
+
     // gumbo's whole output lives in the arena and goes with it, right after the copy.
     HtmlParseArena arena;
     GumboOptions options = kGumboDefaultOptions;
@@ -457,8 +481,7 @@ std::unique_ptr<HtmlDocument> HtmlDocument::parse(const QByteArray& utf8Html)
     options.deallocator = &HtmlParseArena::gumboDeallocate;
     options.userdata = &arena;
     options.max_errors = 0;   // parse errors are not reported; do not collect them
-    const GumboOutput* output = gumbo_parse_with_options(&options, utf8Html.constData(),
-        size_t(utf8Html.size()));
+    const GumboOutput* output = gumbo_parse_with_options(&options, page.constData(), size_t(page.size()));
     if (!output || !output->root)
         throw ParseError("The HTML parser could not parse the page");
 

@@ -110,6 +110,11 @@ inline const std::vector<HtmlNode*>& HtmlNode::childNodes() const { return child
 
 class HtmlDocument {
 public:
+    // How deep the tree nests, as in browsers' HTML parsers (the html element is at depth 1).
+    // An element inside the one at this depth holds nothing itself: what the page puts in it
+    // follows it, in order, as further children of the element at the limit.
+    static constexpr int maxDepth = 512;
+
     // Throws ParseError when the text cannot be parsed.
     static std::unique_ptr<HtmlDocument> parse(const QString& html);
     static std::unique_ptr<HtmlDocument> parse(const QByteArray& utf8Html);

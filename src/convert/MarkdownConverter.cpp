@@ -2,12 +2,12 @@
 
 #include "convert/AssetDownloads.h"
 #include "convert/CssSelector.h"
+#include "convert/FileNameSanitizer.h"
 #include "convert/HtmlDocument.h"
 #include "convert/MarkdownNodeRenderer.h"
 
 #include <QLocale>
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 
 #include <array>
 #include <vector>
@@ -81,41 +81,6 @@ const std::array<QLatin1StringView, 7> weekdayNames = {
 QLocale posixLocale()
 {
     return QLocale::c();
-}
-
-// Offsets of the grapheme-cluster boundaries of `text`, 0 and text.size() included.
-std::vector<qsizetype> graphemeBoundaries(const QString& text)
-{
-    std::vector<qsizetype> bounds { 0 };
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    while (finder.toNextBoundary() > 0) {
-        bounds.push_back(finder.position());
-    }
-    if (bounds.back() != text.size()) {
-        bounds.push_back(text.size());
-    }
-    return bounds;
-}
-
-qsizetype graphemeCount(const QString& text)
-{
-    return static_cast<qsizetype>(graphemeBoundaries(text).size()) - 1;
-}
-
-QString leftGraphemes(const QString& text, qsizetype count)
-{
-    const auto bounds = graphemeBoundaries(text);
-    if (count >= static_cast<qsizetype>(bounds.size()) - 1) {
-        return text;
-    }
-    return text.left(bounds[static_cast<std::size_t>(count)]);
-}
-
-// The text after the last "." (a leading dot starts no extension), as for a path.
-QString pathExtension(const QString& name)
-{
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 ? name.mid(dot + 1) : QString();
 }
 
 QString deletingPathExtension(const QString& name)
@@ -231,34 +196,7 @@ std::optional<QString> MarkdownConverter::Private::extractTitle() const
 
 QString MarkdownConverter::sanitizeFilename(const QString& name)
 {
-    QString text = name;
-    text.replace(QLatin1String("%20"), QLatin1String("_"));
-    text.replace(QLatin1Char('/'), QLatin1Char('_'));
-    static const QRegularExpression forbidden(QStringLiteral("[\\\\/*?:\"<>|]"));
-    text.replace(forbidden, QStringLiteral("_"));
-    // A NUL would cut the name short when it reaches the file system.
-    text.replace(QChar(u'\0'), QLatin1Char('_'));
-    qsizetype dots = 0;
-    while (dots < text.size() && text.at(dots) == QLatin1Char('.')) {
-        ++dots;
-    }
-    text.remove(0, dots);
-    if (text.isEmpty()) {
-        return QStringLiteral("untitled");
-    }
-    if (text.size() <= 128 || graphemeCount(text) <= 128) {
-        return text;
-    }
-    const QString extension = pathExtension(text);
-    const qsizetype limit = 127 - graphemeCount(extension);
-    if (!extension.isEmpty() && limit > 10) {
-        const QString base = text.left(text.size() - extension.size() - 1);
-        if (graphemeCount(base) > limit) {
-            return leftGraphemes(base, limit) + QLatin1Char('.') + extension;
-        }
-        return text;
-    }
-    return leftGraphemes(text, 128);
+    return FileNameSanitizer::sanitize(name);
 }
 
 void MarkdownConverter::updateFilename(const QString& filename)
@@ -337,6 +275,17 @@ QString MarkdownConverter::Private::render(bool dryRun)
     note += frontMatter();
     note += QLatin1String("\n---");
 
+    // Messages inside messages are each converted on their own, so a page nesting them
+    // hundreds deep repeats its text hundreds of times: a note far larger than any page
+    // asks for honestly is refused rather than built.
+    const qsizetype budget = 16 * sizeHint + (qsizetype(1) << 20);
+    const auto appendMessage = [&](const HtmlNode& message) {
+        note += convertElementToMarkdown(message, dryRun);
+        if (note.size() > budget) {
+            throw ConversionError("The note would be far larger than the page: its messages nest too deeply");
+        }
+    };
+
     const std::vector<HtmlNode*> groups = soup->select(sel.dayGroup);
     if (!groups.empty()) {
         for (const HtmlNode* group : groups) {
@@ -346,14 +295,14 @@ QString MarkdownConverter::Private::render(bool dryRun)
                 note += QLatin1String("\n\n");
             }
             for (const HtmlNode* message : group->select(sel.message)) {
-                note += convertElementToMarkdown(*message, dryRun);
+                appendMessage(*message);
             }
         }
     } else {
         const std::vector<HtmlNode*> messages = soup->select(sel.message);
         if (!messages.empty()) {
             for (const HtmlNode* message : messages) {
-                note += convertElementToMarkdown(*message, dryRun);
+                appendMessage(*message);
             }
         } else {
             const HtmlNode* fallback = soup->selectFirst(sel.fallbackRoot);
@@ -364,11 +313,11 @@ QString MarkdownConverter::Private::render(bool dryRun)
                 const std::vector<HtmlNode*> inner = fallback->select(sel.message);
                 if (!inner.empty()) {
                     for (const HtmlNode* message : inner) {
-                        note += convertElementToMarkdown(*message, dryRun);
+                        appendMessage(*message);
                     }
                 } else {
                     for (const HtmlNode* child : fallback->childElements()) {
-                        note += convertElementToMarkdown(*child, dryRun);
+                        appendMessage(*child);
                     }
                 }
             }

@@ -16,6 +16,16 @@ namespace {
 // Beyond this nesting the content is kept as plain text: the renderer recurses, and a
 // hostile page must not exhaust the stack.
 constexpr int maxDepth = 256;
+// Quotes and lists nested deeper than this keep their content as plain blocks: every level
+// puts a prefix or an indent before each of its lines, so a page of quotes nested hundreds
+// deep would otherwise make a note many times its own size.
+constexpr int maxPrefixedDepth = 16;
+
+struct DepthGuard {
+    int& depth;
+    explicit DepthGuard(int& d) : depth(d) { ++depth; }
+    ~DepthGuard() { --depth; }
+};
 
 struct Selectors {
     CssSelector code { QStringLiteral("code") };
@@ -288,11 +298,7 @@ void MarkdownNodeRenderer::appendNode(const HtmlNode& element, QString& out, boo
         appendNodeText(element, out);
         return;
     }
-    struct DepthGuard {
-        int& depth;
-        explicit DepthGuard(int& d) : depth(d) { ++depth; }
-        ~DepthGuard() { --depth; }
-    } guard(depth_);
+    const DepthGuard guard(depth_);
 
     const QString& tag = element.tagName();
     const QString cls = element.attr(QStringLiteral("class"));
@@ -348,6 +354,13 @@ void MarkdownNodeRenderer::appendNode(const HtmlNode& element, QString& out, boo
         return;
     }
     if (tag == QLatin1String("blockquote")) {
+        if (prefixedDepth_ >= maxPrefixedDepth) {
+            ensureBlankLine(out);
+            appendChildren(element, out, dryRun);
+            ensureBlankLine(out);
+            return;
+        }
+        const DepthGuard prefixed(prefixedDepth_);
         QString inner;
         appendChildren(element, inner, dryRun);
         ensureBlankLine(out);
@@ -439,6 +452,16 @@ void MarkdownNodeRenderer::appendDelimited(
 void MarkdownNodeRenderer::appendList(const HtmlNode& list, bool ordered, QString& out, bool dryRun)
 {
     ensureLineStart(out);
+    if (prefixedDepth_ >= maxPrefixedDepth) {
+        for (const HtmlNode* child : list.childNodes()) {
+            if (isTag(*child, QLatin1StringView("li"))) {
+                appendChildren(*child, out, dryRun);
+                ensureLineStart(out);
+            }
+        }
+        return;
+    }
+    const DepthGuard prefixed(prefixedDepth_);
     int number = 0;
     bool any = false;
     for (const HtmlNode* child : list.childNodes()) {

@@ -33,4 +33,5 @@ private:
 
     AssetDownloads& assets_;
     int depth_ = 0;
+    int prefixedDepth_ = 0;   // quotes and lists open around the current node
 };

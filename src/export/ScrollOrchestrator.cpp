@@ -9,9 +9,11 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QVariantMap>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -45,14 +47,36 @@ std::optional<qint64> parseInteger(const std::optional<QString>& text)
     return ok ? std::optional<qint64>(value) : std::nullopt;
 }
 
-std::optional<double> parseReal(const std::optional<QString>& text)
+// A metric of a "scrollGetMetrics" reply: a decimal number, a fraction included (a browser at a
+// fractional display scale reports offsets such as "119.7080307006836"). A value that is no
+// usable number is reported once per run and read as absent.
+std::optional<double> metricValue(const std::optional<IPCMessage>& reply, const char* key, QSet<QString>& warned)
 {
+    const std::optional<QString> text = resultValue(reply, key);
     if (!text) {
         return std::nullopt;
     }
+    // Beyond 2^53 a double no longer holds every integer; no page scrolls that far.
+    constexpr double largest = 9007199254740992.0;
     bool ok = false;
     const double value = text->toDouble(&ok);
-    return ok ? std::optional<double>(value) : std::nullopt;
+    if (ok && std::isfinite(value) && std::abs(value) <= largest) {
+        return value;
+    }
+    const QString name = QString::fromLatin1(key);
+    if (!warned.contains(name)) {
+        warned.insert(name);
+        appendLog(QStringLiteral("[WARN] Scroll metric ") + name + QStringLiteral(" is no usable number: \"") + *text
+            + QStringLiteral("\""));
+    }
+    return std::nullopt;
+}
+
+// Offsets and heights in whole pixels, rounded to the nearest.
+std::optional<qint64> roundedMetric(const std::optional<IPCMessage>& reply, const char* key, QSet<QString>& warned)
+{
+    const std::optional<double> value = metricValue(reply, key, warned);
+    return value ? std::optional<qint64>(std::llround(*value)) : std::nullopt;
 }
 
 // A real number as the log lines show it: shortest form, always with a fractional part.
@@ -193,11 +217,12 @@ bool ScrollOrchestrator::takeStartMetrics(ScrollRun& run)
     }
 
     StartPosition& start = run.start;
-    start.scrollTop = parseReal(resultValue(metrics, "scrollTop")).value_or(0.0);
-    start.windowX = parseInteger(resultValue(metrics, "windowScrollX")).value_or(0);
-    start.windowY = parseInteger(resultValue(metrics, "windowScrollY")).value_or(0);
-    start.scrollHeight = parseInteger(resultValue(metrics, "scrollHeight")).value_or(0);
-    start.clientHeight = parseInteger(resultValue(metrics, "clientHeight")).value_or(0);
+    QSet<QString>& warned = run.warnedMetrics;
+    start.scrollTop = metricValue(metrics, "scrollTop", warned).value_or(0.0);
+    start.windowX = roundedMetric(metrics, "windowScrollX", warned).value_or(0);
+    start.windowY = roundedMetric(metrics, "windowScrollY", warned).value_or(0);
+    start.scrollHeight = roundedMetric(metrics, "scrollHeight", warned).value_or(0);
+    start.clientHeight = roundedMetric(metrics, "clientHeight", warned).value_or(0);
     start.acceptsNegative = resultValue(metrics, "acceptsNegative") == QStringLiteral("true");
     run.lastHeight = start.scrollHeight;
     run.position = start.scrollTop;
@@ -274,10 +299,10 @@ ScrollOrchestrator::Pass ScrollOrchestrator::stepTowardTop(ScrollRun& run)
 
     // The page grows and moves as older messages load: read where it is now.
     const std::optional<IPCMessage> current = request(QStringLiteral("scrollGetMetrics"));
-    if (const std::optional<double> top = parseReal(resultValue(current, "scrollTop"))) {
+    if (const std::optional<double> top = metricValue(current, "scrollTop", run.warnedMetrics)) {
         run.position = *top;
     }
-    const std::optional<qint64> height = parseInteger(resultValue(current, "scrollHeight"));
+    const std::optional<qint64> height = roundedMetric(current, "scrollHeight", run.warnedMetrics);
 
     controller_.pause(controller_.timings_.shortSleep);
     if (controller_.isExportAborted()) {

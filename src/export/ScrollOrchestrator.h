@@ -2,6 +2,7 @@
 
 #include "link/IpcMessage.h"
 
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -41,6 +42,7 @@ private:
         qint64 stallCount = 0;
         qint64 lastHeight = 0;
         double position = 0.0;
+        QSet<QString> warnedMetrics;   // metrics already reported as no number
     };
     enum class Pass { goOn, topReached, ended };
 

@@ -1,6 +1,7 @@
 #include "storage/VaultWriter.h"
 
 #include "core/CheckedFileWriter.h"
+#include "core/FileNameLimit.h"
 #include "storage/ConfigManager.h"
 #include "storage/VaultManager.h"
 
@@ -141,17 +142,18 @@ SplitName splitName(const QString& filename)
     return {filename.left(dot), filename.mid(dot + 1)};
 }
 
+// Every name tried fits the file system: where base + " n" + extension would pass 255 bytes,
+// the base is cut (at the end of a user-perceived character) to make room.
 QString freeNoteName(const QString& folder, const QString& filename)
 {
-    if (!somethingAt(folder + QLatin1Char('/') + filename)) {
-        return filename;
-    }
     const SplitName parts = splitName(filename);
+    const QString extension = parts.extension.isEmpty() ? QString() : QLatin1Char('.') + parts.extension;
+    const QString first = FileNameLimit::fit(parts.base, extension);
+    if (!somethingAt(folder + QLatin1Char('/') + first)) {
+        return first;
+    }
     for (int n = 2; n < kMaxNameAttempts; ++n) {
-        QString candidate = parts.base + QLatin1Char(' ') + QString::number(n);
-        if (!parts.extension.isEmpty()) {
-            candidate += QLatin1Char('.') + parts.extension;
-        }
+        const QString candidate = FileNameLimit::fit(parts.base, QLatin1Char(' ') + QString::number(n) + extension);
         if (!somethingAt(folder + QLatin1Char('/') + candidate)) {
             return candidate;
         }
@@ -161,11 +163,13 @@ QString freeNoteName(const QString& folder, const QString& filename)
 }
 
 // Creates the note's own folder under the first free name; mkdir fails on anything already
-// there, so an existing folder is never reused.
+// there, so an existing folder is never reused. The note inside is named like the folder plus
+// ".md", so the folder's name leaves room for that.
 QString createNoteFolder(const QString& parent, const QString& base)
 {
+    const qsizetype limit = FileNameLimit::maxBytes - FileNameLimit::utf8Size(u".md");
     for (int n = 1; n < kMaxNameAttempts; ++n) {
-        const QString name = n == 1 ? base : base + QLatin1Char(' ') + QString::number(n);
+        const QString name = FileNameLimit::fit(base, n == 1 ? QString() : QLatin1Char(' ') + QString::number(n), limit);
         const QString path = parent + QLatin1Char('/') + name;
         if (::mkdir(nativePath(path).constData(), 0777) == 0) {
             return name;

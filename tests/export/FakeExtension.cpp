@@ -150,14 +150,23 @@ void FakeExtension::clearReceived()
 bool FakeExtension::waitFor(const std::function<bool(const IPCMessage&)>& match,
     std::chrono::milliseconds timeout) const
 {
-    return testsupport::waitUntil([&] {
+    return waitForFirst(match, timeout).has_value();
+}
+
+std::optional<IPCMessage> FakeExtension::waitForFirst(const std::function<bool(const IPCMessage&)>& match,
+    std::chrono::milliseconds timeout) const
+{
+    std::optional<IPCMessage> found;
+    testsupport::waitUntil([&] {
         for (const IPCMessage& m : received()) {
             if (match(m)) {
+                found = m;
                 return true;
             }
         }
         return false;
     }, timeout);
+    return found;
 }
 
 bool FakeExtension::waitForCommand(const QString& command, std::chrono::milliseconds timeout) const

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 class QObject;
 class QWebSocket;
@@ -50,6 +51,9 @@ public:
     bool waitFor(const std::function<bool(const IPCMessage&)>& match,
         std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     bool waitForCommand(const QString& command, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    // The first message that matches, once one arrived (nothing when the time is over).
+    std::optional<IPCMessage> waitForFirst(const std::function<bool(const IPCMessage&)>& match,
+        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
     static IPCMessage message(const QString& type, const QString& command, const QString& requestId,
         std::optional<IPCArgs> args = std::nullopt);

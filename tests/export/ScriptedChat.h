@@ -24,6 +24,9 @@ public:
     QString captureRequestId = QStringLiteral("capture-1");
     QString captureCommand = QStringLiteral("capture_complete");
     QMap<QString, QByteArray> downloads;  // address -> bytes
+    // The window offsets the metrics report, as a browser writes them.
+    QString windowScrollX = QStringLiteral("3");
+    QString windowScrollY = QStringLiteral("-4");
 
     std::atomic<int> markerQueries {0};
 
@@ -68,8 +71,8 @@ private:
                 {QStringLiteral("scrollTop"), QString::number(scrollTop_)},
                 {QStringLiteral("scrollHeight"), QString::number(height_)},
                 {QStringLiteral("clientHeight"), QStringLiteral("2000")},
-                {QStringLiteral("windowScrollX"), QStringLiteral("3")},
-                {QStringLiteral("windowScrollY"), QStringLiteral("-4")},
+                {QStringLiteral("windowScrollX"), windowScrollX},
+                {QStringLiteral("windowScrollY"), windowScrollY},
                 {QStringLiteral("acceptsNegative"), QStringLiteral("false")},
             });
         } else if (c == QStringLiteral("scrollSet")) {

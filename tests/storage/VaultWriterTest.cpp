@@ -5,6 +5,7 @@
 
 #include "StorageTestSupport.h"
 #include "support/ChildProcess.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -147,6 +148,50 @@ TEST_F(VaultWriterTest, NotesWithAssetsGetTheirOwnNumberedFolders)
     blocker.close();
     EXPECT_EQ(write(QStringLiteral("x"), QStringLiteral("Log.md"), assets).relativePath,
         QStringLiteral("Mossbridge Inbox/Log 2/Log 2.md"));
+}
+
+// Names whose " n" would pass the file system's 255 bytes: the base gives way, whole
+// characters at a time, and the names before stay as they were.
+TEST_F(VaultWriterTest, NumberedNamesFitTheFileSystem)
+{
+    using testsupport::repeated;
+    const QString cjk = QStringLiteral("\u6f22");   // three bytes in UTF-8
+    // One letter with 125 combining marks: one user-perceived character of 251 bytes.
+    const QString marked = QLatin1Char('a') + repeated(QStringLiteral("\u0301"), 125);
+    const QMap<QString, QByteArray> assets = {{QStringLiteral("image.png"), QByteArray("PNG")}};
+    struct Case {
+        QString filename;
+        bool withAssets;
+        QStringList expected;   // relative to the destination, one per write
+    };
+    const std::vector<Case> cases = {
+        {repeated(cjk, 84) + QStringLiteral(".md"), false,
+            {repeated(cjk, 84) + QStringLiteral(".md"), repeated(cjk, 83) + QStringLiteral(" 2.md"),
+                repeated(cjk, 83) + QStringLiteral(" 3.md")}},
+        {repeated(cjk, 84) + QStringLiteral(".md"), true,
+            {repeated(cjk, 84) + QLatin1Char('/') + repeated(cjk, 84) + QStringLiteral(".md"),
+                repeated(cjk, 83) + QStringLiteral(" 2/") + repeated(cjk, 83) + QStringLiteral(" 2.md")}},
+        {marked + QStringLiteral(".md"), false,
+            {marked + QStringLiteral(".md"), marked.left(125) + QStringLiteral(" 2.md")}},
+        {repeated(cjk, 90) + QStringLiteral(".md"), false,
+            {repeated(cjk, 84) + QStringLiteral(".md"), repeated(cjk, 83) + QStringLiteral(" 2.md")}},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.filename.toStdString());
+        const QString destination = QStringLiteral("case %1").arg(i);
+        setDestination(destination);
+        for (const QString& expected : c.expected) {
+            const ExportResult result = write(QStringLiteral("note"), c.filename, c.withAssets ? assets : QMap<QString, QByteArray>());
+            EXPECT_EQ(result.relativePath, destination + QLatin1Char('/') + expected);
+            EXPECT_EQ(readAll(result.absolutePath), QByteArray("note"));
+        }
+        for (const QString& path : filesUnder(vault)) {
+            for (const QString& component : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+                EXPECT_LE(component.toUtf8().size(), 255) << component.toStdString();
+            }
+        }
+    }
 }
 
 TEST_F(VaultWriterTest, DestinationFolderDecidesWhereTheNoteGoes)

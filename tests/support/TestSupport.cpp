@@ -47,6 +47,26 @@ QString readFixture(const QString& relative)
     return QString::fromUtf8(file.readAll());
 }
 
+QString repeated(const QString& unit, int times)
+{
+    QString text;
+    text.reserve(unit.size() * times);
+    for (int i = 0; i < times; ++i) {
+        text += unit;
+    }
+    return text;
+}
+
+QByteArray repeated(const QByteArray& unit, int times)
+{
+    QByteArray text;
+    text.reserve(unit.size() * times);
+    for (int i = 0; i < times; ++i) {
+        text += unit;
+    }
+    return text;
+}
+
 LogRecorder::LogRecorder()
 {
     ActivityLog::shared().setSink([this](const QString& line) {

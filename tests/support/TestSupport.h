@@ -28,6 +28,10 @@ void processEventsFor(std::chrono::milliseconds duration);
 QString fixturePath(const QString& relative);
 QString readFixture(const QString& relative);
 
+// `unit` written `times` times in a row (long names, deeply nested pages).
+QString repeated(const QString& unit, int times);
+QByteArray repeated(const QByteArray& unit, int times);
+
 // Collects activity-log lines (the messages, without the time stamp) while it lives.
 class LogRecorder {
 public:

@@ -4,8 +4,10 @@
 #include "ConverterTestSupport.h"
 
 #include "convert/MarkdownConverter.h"
+#include "support/TestSupport.h"
 
 #include <QRegularExpression>
+#include <QUrl>
 #include <QSet>
 
 #include <gtest/gtest.h>
@@ -83,6 +85,36 @@ TEST(Assets, DryRunCountsAndRequestsNothing)
     EXPECT_EQ(converter.totalAssets(), 2);
     EXPECT_TRUE(note.contains(QStringLiteral("![[one.png]] ![[two.png]]")));
     EXPECT_TRUE(hooks.lines().isEmpty()) << hooks.lines().join(QLatin1Char('\n')).toStdString();
+}
+
+// Attachment names taken from the page fit the file system's 255 bytes, with the extension and
+// the counter that tells equal names apart; shorter names stay as they are.
+TEST(Assets, LongNamesFitTheFileSystem)
+{
+    const QString cjk = QStringLiteral("\u6f22");
+    const QString cjk96 = testsupport::repeated(cjk, 96);
+    const QString file = QStringLiteral("<a class='Attachments_attachment__x' href='https://poecdn.net/f/%1'>"
+                                        "<span class='FileInfo_title__t'>%2.pdf</span></a> ");
+    const QString html = QStringLiteral("<div data-message-id='1'><div class='Message_messageBubble__b'><p>")
+        + file.arg(QStringLiteral("1"), QStringLiteral("ab") + cjk96) + file.arg(QStringLiteral("2"), QStringLiteral("ab") + cjk96)
+        + QStringLiteral("<img src='https://pfst.example.net/i/") + QString::fromLatin1(QUrl::toPercentEncoding(cjk96 + cjk96))
+        + QStringLiteral("'> <img src='https://pfst.example.net/i/short.png'></p></div></div>");
+
+    const convtest::Conversion result = convtest::convert(html);
+
+    const QStringList expected = {
+        QStringLiteral("ab") + cjk96.left(83) + QStringLiteral(".pdf"),   // 255 bytes
+        QStringLiteral("ab") + cjk96.left(82) + QStringLiteral("_1.pdf"),
+        cjk96.left(83) + QStringLiteral(".jpg"),
+        QStringLiteral("short.png"),
+    };
+    QStringList sorted = expected;
+    sorted.sort();
+    EXPECT_EQ(result.assets.keys(), sorted);
+    for (const QString& name : expected) {
+        EXPECT_LE(name.toUtf8().size(), 255);
+        EXPECT_TRUE(result.note.contains(QStringLiteral("![[") + name + QStringLiteral("]]"))) << name.toStdString();
+    }
 }
 
 // Answers downloads on a thread of its own, in the order they were requested.

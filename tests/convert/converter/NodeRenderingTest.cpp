@@ -77,4 +77,28 @@ TEST(NodeRendering, DeepNestingIsKeptAsText)
     EXPECT_TRUE(note.contains(QStringLiteral("deep text")));
 }
 
+TEST(NodeRendering, QuotesAndListsNestedPastSixteenLevelsAddNoMorePrefixes)
+{
+    // Every quote puts "> " before each line inside it: twenty levels around many lines would
+    // make the note twenty times the page. Past sixteen, content stays in plain blocks.
+    struct Case {
+        const char* name;
+        QString open;
+        QString close;
+        QString deepest;   // the line of the innermost text
+    };
+    const Case cases[] = {
+        {"quotes", QStringLiteral("<blockquote>"), QStringLiteral("</blockquote>"),
+            QStringLiteral("> ").repeated(17) + QStringLiteral("inner")},
+        {"lists", QStringLiteral("<ul><li>"), QStringLiteral("</li></ul>"),
+            QStringLiteral("> ") + QStringLiteral("- ").repeated(16) + QStringLiteral("inner")},
+    };
+    for (const Case& c : cases) {
+        const QString html = QStringLiteral("<div data-message-id='1'><div class='Message_messageBubble__b'>")
+            + c.open.repeated(20) + QStringLiteral("inner") + c.close.repeated(20) + QStringLiteral("</div></div>");
+        const QStringList lines = convert(html).note.split(QLatin1Char('\n'));
+        EXPECT_TRUE(lines.contains(c.deepest)) << c.name << "\n" << lines.join(QLatin1Char('\n')).toStdString();
+    }
+}
+
 } // namespace
