@@ -45,25 +45,31 @@ void ExportResults::sendPanel(const QString& requestId, const UICommand& ui)
 
 void ExportResults::sendSuccessResponse(const QString& requestId, const std::optional<ObsidianOpenInfo>& info)
 {
-    controller_.postMain([this, requestId, info] {
-        IPCMessage response = ExportText::appMessage(QStringLiteral("response"), QStringLiteral("exportMarkdown"), requestId);
-        response.result = QMap<QString, QString> {
-            {QStringLiteral("status"), QStringLiteral("success")},
-            {QStringLiteral("message"), QStringLiteral("Saved to ") + (info ? info->vault : QStringLiteral("disk"))},
-            {QStringLiteral("showOpenButton"), QStringLiteral("true")},
-        };
-        controller_.send(response);
+    controller_.postMain([this, requestId, info] { sendSuccessResult(requestId, info, true); });
+}
 
-        // No link in the panel: the extension asks for the note with "open_result".
-        UICommand ui;
-        ui.type = QStringLiteral("success");
-        ui.message = QStringLiteral("Export complete");
-        ui.autoHideMs = 3000;
-        ui.showOpenButton = true;
-        sendPanel(requestId, ui);
+void ExportResults::sendSuccessResult(const QString& requestId, const std::optional<ObsidianOpenInfo>& info,
+    bool endsSession)
+{
+    IPCMessage response = ExportText::appMessage(QStringLiteral("response"), QStringLiteral("exportMarkdown"), requestId);
+    response.result = QMap<QString, QString> {
+        {QStringLiteral("status"), QStringLiteral("success")},
+        {QStringLiteral("message"), QStringLiteral("Saved to ") + (info ? info->vault : QStringLiteral("disk"))},
+        {QStringLiteral("showOpenButton"), QStringLiteral("true")},
+    };
+    controller_.send(response);
 
+    // No link in the panel: the extension asks for the note with "open_result".
+    UICommand ui;
+    ui.type = QStringLiteral("success");
+    ui.message = QStringLiteral("Export complete");
+    ui.autoHideMs = 3000;
+    ui.showOpenButton = true;
+    sendPanel(requestId, ui);
+
+    if (endsSession) {
         controller_.currentExport_.reset();
-    });
+    }
 }
 
 void ExportResults::sendErrorResponse(const QString& requestId, const QString& message)

@@ -19,6 +19,9 @@ public:
     void sendSuccessResponse(const QString& requestId, const std::optional<ObsidianOpenInfo>& info);
     void sendErrorResponse(const QString& requestId, const QString& message);
 
+    // Main thread. The success reply and panel; `endsSession`: the running session is the
+    // export's own and ends here.
+    void sendSuccessResult(const QString& requestId, const std::optional<ObsidianOpenInfo>& info, bool endsSession);
     // Main thread. The error reply and panel. A refusal leaves the running export alone and
     // addresses the panel to the tab that asked (`context`).
     void sendErrorResult(const QString& requestId, const QString& message, bool endsSession,
