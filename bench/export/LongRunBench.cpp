@@ -473,21 +473,29 @@ int runAbandoned()
     }
     runEventsFor(2000);
     const qint64 before = statusKb("VmRSS");
+    const HeapFigures heapBefore = heapFigures();
     QElapsedTimer sinceSent;
     sinceSent.start();
     rig.sendAbandoned(kPayloads, kPayloadBytes, kChunks);
     runEventsFor(5000); // the server has taken them all in
     const qint64 held = statusKb("VmRSS");
+    const HeapFigures heapHeld = heapFigures();
     std::fprintf(figuresOut, "%d captures of %.0f MB, %lld of %lld chunks each, never completed\n", kPayloads,
         double(kPayloadBytes) / (1024.0 * 1024.0), static_cast<long long>(kChunks - 1), static_cast<long long>(kChunks));
-    std::fprintf(figuresOut, "RSS before:             %8.1f MB\n", double(before) / 1024.0);
-    std::fprintf(figuresOut, "RSS with them held:     %8.1f MB\n", double(held) / 1024.0);
     while (sinceSent.elapsed() < 140000) {
         runEventsFor(500);
     }
     const qint64 after = statusKb("VmRSS");
-    std::fprintf(figuresOut, "RSS 140 s after sending: %7.1f MB  (%+.1f MB against before; goal within 60 MB)\n",
-        double(after) / 1024.0, double(after - before) / 1024.0);
+    const HeapFigures heapAfter = heapFigures();
+    const auto line = [](const char* when, qint64 rssKb, const HeapFigures& heap) {
+        std::fprintf(figuresOut, "%-24s RSS %7.1f MB, heap held %7.1f MB, in use %7.1f MB\n", when, double(rssKb) / 1024.0,
+            double(heap.heldKb) / 1024.0, double(heap.usedKb) / 1024.0);
+    };
+    line("before:", before, heapBefore);
+    line("with them held:", held, heapHeld);
+    line("140 s after sending:", after, heapAfter);
+    std::fprintf(figuresOut, "resident memory 140 s after sending: %+.1f MB against before (goal within 60 MB)\n",
+        double(after - before) / 1024.0);
     return 0;
 }
 

@@ -269,14 +269,7 @@ void CapturedPageProcessor::reportWriteFailed(const QString& title, const QStrin
     const Run& run)
 {
     postOutcome(run, [this, title, noteName, message, completionRequestId = run.completionRequestId](bool ownsSession) {
-        ExportHistoryItem item;
-        item.title = title;
-        item.finalPath = noteName;
-        item.vaultName = QStringLiteral("Unknown");
-        item.timestamp = QDateTime::currentDateTimeUtc();
-        item.success = false;
-        item.errorMessage = message;
-        ExportHistoryManager::shared().add(item);
+        controller_.results_->addFailedHistoryItem(title, noteName, message);
         appendLog(QStringLiteral("Export failed: ") + message);
         if (controller_.isTabBackgrounded()) {
             controller_.results_->scheduleErrorNotification(title, QStringLiteral("Export failed: ") + message,

@@ -4,6 +4,9 @@
 #include "export/ExportController.h"
 #include "export/ExportShell.h"
 #include "export/ExportText.h"
+#include "storage/ExportHistoryManager.h"
+
+#include <QDateTime>
 
 ExportResults::ExportResults(ExportController& controller)
     : controller_(controller)
@@ -96,6 +99,18 @@ void ExportResults::sendErrorResult(const QString& requestId, const QString& mes
     if (endsSession) {
         session.reset();
     }
+}
+
+void ExportResults::addFailedHistoryItem(const QString& title, const QString& finalPath, const QString& message)
+{
+    ExportHistoryItem item;
+    item.title = title;
+    item.finalPath = finalPath;
+    item.vaultName = QStringLiteral("Unknown");
+    item.timestamp = QDateTime::currentDateTimeUtc();
+    item.success = false;
+    item.errorMessage = message;
+    ExportHistoryManager::shared().add(item);
 }
 
 QString ExportResults::notificationTitle(const QString& chatTitle)

@@ -29,6 +29,9 @@ public:
     // The panel instruction, sent as "update_ui" and then "ui_render", with the export context.
     void sendPanel(const QString& requestId, const UICommand& ui);
 
+    // Main thread: a failed export's history entry (in no vault).
+    void addFailedHistoryItem(const QString& title, const QString& finalPath, const QString& message);
+
     // Main thread.
     void scheduleSuccessNotification(const QString& chatTitle, const ObsidianOpenInfo& info);
     void scheduleErrorNotification(const QString& chatTitle, const QString& body,

@@ -5,9 +5,7 @@
 #include "export/ExportController.h"
 #include "export/ExportResults.h"
 #include "link/ChunkAssembler.h"
-#include "storage/ExportHistoryManager.h"
 
-#include <QDateTime>
 #include <QTimer>
 
 namespace {
@@ -184,14 +182,8 @@ void SessionWatchdog::fail(const QString& reason, const std::optional<QString>& 
     const qint64 windowId = session->windowId;
 
     appendLog(QStringLiteral("❌ Export failed: ") + reason);
-    ExportHistoryItem item;
-    item.title = title;
-    item.finalPath = title;
-    item.vaultName = QStringLiteral("Unknown");
-    item.timestamp = QDateTime::currentDateTimeUtc();
-    item.success = false;
-    item.errorMessage = reason;
-    ExportHistoryManager::shared().add(item);
+    // No note name is known yet: the entry is under the chat's title.
+    controller_.results_->addFailedHistoryItem(title, title, reason);
     controller_.results_->scheduleErrorNotification(title, QStringLiteral("Export failed: ") + reason, tabId, windowId);
     if (replyTo) {
         controller_.results_->sendErrorResult(*replyTo, reason, true, std::nullopt);

@@ -1,29 +1,11 @@
 #pragma once
 
+#include "ChatPage.h"
 #include "ExportFixture.h"
 #include "ScriptedChat.h"
 
 #include <chrono>
 #include <optional>
-
-// A small chat page: one question, one answer with (on request) three images, of which the
-// scripted chat below has two and refuses the third.
-inline QByteArray chatPage(bool withImages)
-{
-    const QByteArray images = withImages
-        ? QByteArray(R"(<img src="https://poecdn.net/a/one.png"><img src="https://poecdn.net/b/two.png">)"
-                     R"(<img src="https://poecdn.net/c/gone.png">)")
-        : QByteArray();
-    return QByteArray(R"(<html><head><title>Trip plan - Poe</title></head><body>)"
-                      R"(<div class="ChatMessagesView_tupleGroupContainer__a">)"
-                      R"(<div class="MessageDate_container__d">Today</div>)"
-                      R"(<div class="ChatMessage_chatMessage__1" data-message-id="1"><div class="Message_rightSideMessageWrapper__r">)"
-                      R"(<div class="Message_messageBubble__b"><p>Where should we go?</p></div></div></div>)"
-                      R"(<div class="ChatMessage_chatMessage__2" data-message-id="2">)"
-                      R"(<div class="BotHeader_textContainer__t"><p>Guide</p></div>)"
-                      R"(<div class="Message_messageBubble__b"><div class="Markdown_markdownContainer__m"><p>Lisbon é lindo.</p>)")
-        + images + QByteArray(R"(</div></div></div></div></body></html>)");
-}
 
 inline IPCArgs tabArgs(qint64 tab, qint64 window)
 {
@@ -39,7 +21,8 @@ inline bool isExportReply(const IPCMessage& m, const QString& requestId)
         && (m.type == QStringLiteral("response") || m.type == QStringLiteral("error"));
 }
 
-// Whole exports against the scripted chat: the page above, two of its images downloadable.
+// Whole exports against the scripted chat: the small chat page, two of its three images
+// downloadable.
 class ExportFlowFixture : public ExportFixture {
 public:
     virtual ExportTimings flowTimings() { return fastTimings(); }

@@ -2,6 +2,7 @@
 
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QMetaObject>
 #include <QUrl>
@@ -100,6 +101,10 @@ bool FakeExtension::connectTo(quint16 port)
             }
             if (script) {
                 script(*this, *message);
+            }
+            // A main thread waiting for this message wakes now, not at its next look.
+            if (QCoreApplication* app = QCoreApplication::instance()) {
+                QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
             }
         });
         socket->open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));

@@ -82,6 +82,15 @@ public:
         });
     }
 
+    // The extension reports that a held download failed.
+    void failDownload(const QString& url, const QString& message)
+    {
+        IPCArgs failed;
+        failed.url = url;
+        failed.message = message;
+        extension_.send(command(QStringLiteral("save_file_error"), failed));
+    }
+
     // An ordinary export from start to success.
     void expectAnExportToSucceed(qint64 tab, const QString& captureId)
     {
@@ -203,10 +212,7 @@ TEST_F(SessionLifetimeTest, AConversionGivenUpOnWritesNothingWhenItFinishes)
     const int history = static_cast<int>(ExportHistoryManager::shared().history().size());
 
     // The extension closes the tab: the download fails and the conversion goes on.
-    IPCArgs failed;
-    failed.url = kGoneImage;
-    failed.message = QStringLiteral("Tab closed");
-    extension_.send(command(QStringLiteral("save_file_error"), failed));
+    failDownload(kGoneImage, QStringLiteral("Tab closed"));
     ASSERT_TRUE(log_.waitFor(QStringLiteral("[INFO] Ignoring stale note Trip plan.md of session ")));
     EXPECT_TRUE(log_.contains(QStringLiteral(", no export is running")));
     ASSERT_TRUE(settle());
@@ -236,10 +242,7 @@ TEST_F(SessionLifetimeTest, AStaleResultLeavesTheNewerExportAlone)
     ASSERT_NE(newSession, oldSession);
 
     // The old export's download now fails; its conversion finishes.
-    IPCArgs failed;
-    failed.url = kGoneImage;
-    failed.message = QStringLiteral("HTTP 404");
-    extension_.send(command(QStringLiteral("save_file_error"), failed));
+    failDownload(kGoneImage, QStringLiteral("HTTP 404"));
     ASSERT_TRUE(log_.waitFor(QStringLiteral("[INFO] Ignoring stale note Trip plan.md of session ") + oldSession
         + QStringLiteral(", current session is ") + newSession));
     ASSERT_TRUE(settle());
