@@ -33,8 +33,8 @@ class WebSocketServer;
 
 // Drives exports for the browser extension. Holds the export session, the flags and their
 // locks, starts and stops exports, and wires the parts that do the rest: the message
-// dispatcher, the request exchange, the scroll orchestration, the captured-page processing and
-// the results. Lives on the main thread; the server calls the delegate operations on its own
+// dispatcher, the request exchange, the scroll orchestration, the captured-page processing,
+// the results, and the watchdog that ends a session nothing else would. Lives on the main thread; the server calls the delegate operations on its own
 // thread, and long work runs on the controller's thread pool.
 class ExportController : public QObject, public WebSocketServerDelegate {
     Q_OBJECT
