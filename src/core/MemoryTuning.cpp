@@ -19,6 +19,9 @@ void tuneAllocatorForLargeBuffers()
     // once held for the life of the process.
     mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
+    // Every thread that once converts a large page would otherwise get a heap of its own and
+    // keep that page's working set for the life of the process; the worker threads share one.
+    mallopt(M_ARENA_MAX, 2);
 #endif
 }
 
