@@ -62,7 +62,7 @@ const char* const processingStarts[] = {
 };
 const char* const processingEnds[] = {
     "✅ Export Processed: ", "❌ Conversion failed: ", "Please configure Obsidian Vault in Mossbridge App Settings.",
-    "[ERR] Failed to decode HTML from data",
+    "[ERR] Failed to decode HTML from data", "[INFO] Ignoring stale note ",
 };
 // Counted on the main thread, where the log delivers its lines.
 int startedRuns = 0;

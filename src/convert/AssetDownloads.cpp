@@ -256,6 +256,14 @@ void AssetDownloads::downloadFileAsync(const QString& url, const QString& filena
 void AssetDownloads::saveDownloadedFile(
     const QString& url, const std::optional<QByteArray>& data, const std::optional<QString>& error)
 {
+    if (!settle(url, data, error)) {
+        log(QStringLiteral("⚠️ Received file for unknown URL: ") + url);
+    }
+}
+
+bool AssetDownloads::settle(
+    const QString& url, const std::optional<QByteArray>& data, const std::optional<QString>& error)
+{
     QString name;
     {
         std::lock_guard lock(pendingLock_);
@@ -272,8 +280,7 @@ void AssetDownloads::saveDownloadedFile(
     }
     // Pending names are never empty (sanitizeFilename gives "untitled" at least).
     if (name.isEmpty()) {
-        log(QStringLiteral("⚠️ Received file for unknown URL: ") + url);
-        return;
+        return false;
     }
 
     qint64 processed = 0;
@@ -303,6 +310,7 @@ void AssetDownloads::saveDownloadedFile(
         --groupCount_;
     }
     groupDone_.notify_all();
+    return true;
 }
 
 bool AssetDownloads::waitForDownloads(std::chrono::milliseconds timeout)
@@ -341,6 +349,19 @@ void AssetDownloads::abandonPending()
         failedUrls_.insert(it.key());
     }
     pendingDownloads_.clear();
+}
+
+void AssetDownloads::failPending(const QString& reason)
+{
+    QStringList urls;
+    {
+        std::lock_guard lock(pendingLock_);
+        urls = pendingDownloads_.keys();
+    }
+    // Through the answer path, one at a time: an answer that races in first wins.
+    for (const QString& url : std::as_const(urls)) {
+        settle(url, std::nullopt, reason);
+    }
 }
 
 bool AssetDownloads::hasFailures() const

@@ -38,6 +38,9 @@ public:
     // Counts every download still unanswered as failed (after the wait gave up on it): a late
     // answer is then ignored, so nothing is kept that the note does not link to.
     void abandonPending();
+    // Answers every download still unanswered as failed with `reason`, as if the extension had
+    // said so (logged, counted, the wait released): for requests that can no longer be answered.
+    void failPending(const QString& reason);
     // Whether some download failed, so the note must link those assets remotely.
     bool hasFailures() const;
     // Thread-safe; an answer for an address that is not pending is logged and ignored.
@@ -53,6 +56,8 @@ public:
     void setWaitDurations(std::chrono::milliseconds stall, std::chrono::milliseconds poll);
 
 private:
+    // Takes an answer for a pending address; false when the address is not pending.
+    bool settle(const QString& url, const std::optional<QByteArray>& data, const std::optional<QString>& error);
     QString chooseFilename(const HtmlNode& element, const QString& url, const QString& assetType) const;
     QString reserveFilename(const QString& name);
     bool hasFailed(const QString& url) const;

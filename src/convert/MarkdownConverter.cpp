@@ -501,6 +501,11 @@ void MarkdownConverter::saveDownloadedFile(
     d->downloads.saveDownloadedFile(url, data, error);
 }
 
+void MarkdownConverter::failPendingDownloads(const QString& reason)
+{
+    d->downloads.failPending(reason);
+}
+
 QString MarkdownConverter::title() const
 {
     return d->title;

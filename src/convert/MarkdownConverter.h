@@ -48,6 +48,9 @@ public:
     // Called from another thread (the server thread) while process(false) waits.
     void saveDownloadedFile(const QString& url, const std::optional<QByteArray>& data,
         const std::optional<QString>& error);
+    // Any thread: every download still unanswered fails with `reason` (their addresses stay in
+    // the note), for requests that can no longer be answered.
+    void failPendingDownloads(const QString& reason);
 
     QString title() const;
     QString sanitizedTitle() const;

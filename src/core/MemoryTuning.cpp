@@ -12,10 +12,16 @@
 void tuneAllocatorForLargeBuffers()
 {
 #if defined(__GLIBC__)
-    // Buffers up to 16 MiB come from the heap and are reused; up to 128 MiB of free heap is
-    // kept between uses instead of being trimmed at once.
+    // Buffers up to 16 MiB come from the heap and are reused; up to 32 MiB of free heap is
+    // kept between uses instead of being trimmed at once. The heaps of other threads than the
+    // main one (64 MiB each at most) shrink only when that much is free at their end, and
+    // malloc_trim does not shrink them: a threshold above 64 MiB would keep whatever they
+    // once held for the life of the process.
     mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
+    // Every thread that once converts a large page would otherwise get a heap of its own and
+    // keep that page's working set for the life of the process; the worker threads share one.
+    mallopt(M_ARENA_MAX, 2);
 #endif
 }
 

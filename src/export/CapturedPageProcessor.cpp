@@ -5,12 +5,15 @@
 #include "export/ExportController.h"
 #include "export/ExportResults.h"
 #include "export/ExportText.h"
+#include "export/SessionWatchdog.h"
 #include "link/ChunkAssembler.h"
 #include "storage/ExportHistoryManager.h"
 #include "storage/VaultManager.h"
 #include "storage/VaultWriter.h"
 
 #include <QDateTime>
+#include <QScopeGuard>
+#include <QThreadPool>
 
 CapturedPageProcessor::CapturedPageProcessor(ExportController& controller)
     : controller_(controller)
@@ -29,13 +32,21 @@ void CapturedPageProcessor::processHTML(const QByteArray& data, const QString& r
         controller_.updateStatus(QStringLiteral("Ready"));
         return;
     }
-    // The chat's address is main-thread state; read it there and start the work from there,
-    // so the server thread never waits for the main thread.
-    controller_.postMain([this, html = std::move(*html), requestId, filename, completionRequestId]() mutable {
-        const QString chatUrl = controller_.lastActiveTabURL_;
-        controller_.startBackground([this, html = std::move(html), requestId, filename, completionRequestId,
-                                        chatUrl]() mutable {
-            run(std::move(html), requestId, filename, completionRequestId, chatUrl);
+    // The chat's address and the session are main-thread state; read them there and start the
+    // work from there, so the server thread never waits for the main thread.
+    Run run {std::nullopt, requestId, filename, completionRequestId, QString()};
+    controller_.postMain([this, html = std::move(*html), run]() mutable {
+        run.chatUrl = controller_.lastActiveTabURL_;
+        if (std::optional<ExportSession>& session = controller_.currentExport_) {
+            run.sessionId = session->sessionId;
+            session->status = QStringLiteral("downloading");
+            if (run.completionRequestId) {
+                session->replyRequestId = run.completionRequestId;
+            }
+            controller_.watchdog_->processingStarted();
+        }
+        controller_.startBackground([this, html = std::move(html), run]() mutable {
+            this->run(std::move(html), run);
             controller_.processingEnded();
         });
     });
@@ -63,7 +74,7 @@ QString CapturedPageProcessor::noteFileName(const QString& wanted)
     return noteName;
 }
 
-void CapturedPageProcessor::sendExportProgress(const QString& completionRequestId, qint64 processed, qint64 total)
+void CapturedPageProcessor::sendExportProgress(const Run& run, qint64 processed, qint64 total)
 {
     const qint64 percent = total <= 0
         ? 0
@@ -73,62 +84,93 @@ void CapturedPageProcessor::sendExportProgress(const QString& completionRequestI
     ui.message = QStringLiteral("Exporting... ") + QString::number(percent) + QStringLiteral("%");
     ui.current = processed;
     ui.total = total;
-    controller_.postMain([this, completionRequestId, ui] { controller_.results_->sendPanel(completionRequestId, ui); });
+    controller_.postMain([this, run, ui] {
+        // A replaced export's progress would show on the panel of the one running now.
+        const std::optional<ExportSession>& session = controller_.currentExport_;
+        if (run.sessionId && (!session || session->sessionId != *run.sessionId)) {
+            return;
+        }
+        controller_.results_->sendPanel(*run.completionRequestId, ui);
+    });
 }
 
-void CapturedPageProcessor::installHooks(MarkdownConverter& converter, const std::optional<QString>& completionRequestId)
+void CapturedPageProcessor::installHooks(MarkdownConverter& converter, const Run& run)
 {
     converter.logger = [](const QString& text) { appendLog(QStringLiteral("[CONVERTER] ") + text); };
-    converter.onProgress = [this, completionRequestId](qint64 processed, qint64 total) {
-        if (completionRequestId) {
-            sendExportProgress(*completionRequestId, processed, total);
+    converter.onProgress = [this, run](qint64 processed, qint64 total) {
+        if (run.completionRequestId) {
+            sendExportProgress(run, processed, total);
         }
     };
-    converter.onRequestDownload = [this](const QString& url) { requestAssetDownload(url); };
+    converter.onRequestDownload = [this, &converter](const QString& url) {
+        requestAssetDownload(url);
+        // Nothing can answer while no extension is connected (the answer path runs right
+        // here, with the download already registered).
+        if (!controller_.isExtensionConnected()) {
+            converter.saveDownloadedFile(url, std::nullopt, ExportText::connectionGone());
+        }
+    };
     if (const auto& waits = controller_.timings_.converterWaits) {
         converter.setWaitDurations(waits->deadline, waits->stall, waits->poll);
     }
 }
 
-void CapturedPageProcessor::run(QString html, const QString& requestId, const std::optional<QString>& filename,
-    const std::optional<QString>& completionRequestId, const QString& chatUrl)
+namespace {
+
+// While the real run waits for the extension's answers, its thread does not count against the
+// pool: a new export's work never waits for a thread held by a wait.
+class WaitOutsidePool {
+public:
+    explicit WaitOutsidePool(QThreadPool& pool)
+        : pool_(pool)
+    {
+        pool_.releaseThread();
+    }
+    ~WaitOutsidePool() { pool_.reserveThread(); }
+    WaitOutsidePool(const WaitOutsidePool&) = delete;
+    WaitOutsidePool& operator=(const WaitOutsidePool&) = delete;
+
+private:
+    QThreadPool& pool_;
+};
+
+} // namespace
+
+void CapturedPageProcessor::run(QString html, const Run& run)
 {
     if (controller_.isShuttingDown()) {
         return;
     }
-    controller_.postMain([this] {
-        if (controller_.currentExport_) {
-            controller_.currentExport_->status = QStringLiteral("downloading");
-        }
-    });
-
-    const auto conversionFailed = [&](const QString& message) {
-        appendLog(QStringLiteral("❌ Conversion failed: ") + message);
-        if (completionRequestId) {
-            controller_.results_->sendErrorResponse(*completionRequestId, message);
-        }
-        controller_.updateStatus(QStringLiteral("Ready"));
-    };
 
     std::shared_ptr<MarkdownConverter> converter;
     try {
         converter = std::make_shared<MarkdownConverter>(html, std::nullopt, std::nullopt,
-            chatUrl.isEmpty() ? std::nullopt : std::optional<QString>(chatUrl));
+            run.chatUrl.isEmpty() ? std::nullopt : std::optional<QString>(run.chatUrl));
     } catch (const std::exception& error) {
-        conversionFailed(QString::fromUtf8(error.what()));
+        reportConversionFailed(run, QString::fromUtf8(error.what()));
         return;
     }
     html.clear();
     controller_.setActiveConverter(converter);
+    controller_.addConversion(converter);
+    const auto removeConversion = qScopeGuard([this, &converter] { controller_.removeConversion(converter); });
 
-    const QString noteName = noteFileName(filename.value_or(converter->suggestedFilename()));
+    const QString noteName = noteFileName(run.filename.value_or(converter->suggestedFilename()));
     converter->updateFilename(noteName);
-    installHooks(*converter, completionRequestId);
+    installHooks(*converter, run);
     const QString title = converter->title();
     appendLog(QStringLiteral("Starting conversion for: ") + title);
+    controller_.postMain([this, run, title] {
+        std::optional<ExportSession>& session = controller_.currentExport_;
+        if (session && run.sessionId == session->sessionId) {
+            session->chatTitle = title; // what a failure of the session is reported under
+        }
+    });
 
     if (!VaultManager().getVaultURL()) {
-        reportMissingVault(title, requestId, completionRequestId);
+        ChunkAssembler::shared().clear(run.requestId);
+        controller_.clearActiveConverter(converter);
+        reportMissingVault(title, run);
         return;
     }
 
@@ -138,47 +180,76 @@ void CapturedPageProcessor::run(QString html, const QString& requestId, const st
         converter->process(true);
         appendLog(QStringLiteral("[INFO] Scanned ") + QString::number(converter->totalAssets())
             + QStringLiteral(" assets to download"));
+        const WaitOutsidePool waiting(controller_.pool_);
         note = converter->process(false);
     } catch (const std::exception& error) {
-        conversionFailed(QString::fromUtf8(error.what()));
+        reportConversionFailed(run, QString::fromUtf8(error.what()));
         return;
     }
     appendLog(QStringLiteral("[INFO] Generated Markdown in-memory for: ") + noteName);
-    ChunkAssembler::shared().clear(requestId);
-    controller_.setActiveConverter(nullptr);
+    ChunkAssembler::shared().clear(run.requestId);
+    controller_.clearActiveConverter(converter);
 
+    // An export that ended or was replaced meanwhile writes nothing: its retry will.
+    bool current = false;
+    controller_.runMainSync([&] { current = controller_.isCurrentOutcome(run.sessionId, QStringLiteral("note ") + noteName); });
+    if (!current) {
+        return;
+    }
     try {
         const ExportResult result = VaultWriter().write(note, noteName, converter->assets());
-        reportWritten(title, result.vaultName, result.relativePath, completionRequestId);
+        reportWritten(title, result.vaultName, result.relativePath, run);
     } catch (const std::exception& error) {
-        reportWriteFailed(title, noteName, QString::fromUtf8(error.what()), completionRequestId);
+        reportWriteFailed(title, noteName, QString::fromUtf8(error.what()), run);
     }
     appendLog(QStringLiteral("✅ Export Processed: ") + noteName);
 }
 
-void CapturedPageProcessor::reportMissingVault(const QString& title, const QString& requestId,
-    const std::optional<QString>& completionRequestId)
+void CapturedPageProcessor::postOutcome(const Run& run, std::function<void(bool ownsSession)> report)
+{
+    controller_.postMain([this, sessionId = run.sessionId, report = std::move(report)] {
+        if (!controller_.isCurrentOutcome(sessionId, QStringLiteral("export result"))) {
+            return;
+        }
+        const bool ownsSession = sessionId.has_value();
+        report(ownsSession);
+        if (ownsSession) {
+            controller_.currentExport_.reset();
+        }
+        controller_.showReadyWhenIdle();
+    });
+}
+
+void CapturedPageProcessor::reportConversionFailed(const Run& run, const QString& message)
+{
+    appendLog(QStringLiteral("❌ Conversion failed: ") + message);
+    postOutcome(run, [this, message, completionRequestId = run.completionRequestId](bool ownsSession) {
+        if (completionRequestId) {
+            controller_.results_->sendErrorResult(*completionRequestId, message, ownsSession, std::nullopt);
+        }
+    });
+}
+
+void CapturedPageProcessor::reportMissingVault(const QString& title, const Run& run)
 {
     appendLog(ExportController::configureVaultMessage());
-    if (completionRequestId) {
-        controller_.results_->sendErrorResponse(*completionRequestId, ExportController::configureVaultMessage());
-    }
-    if (controller_.isTabBackgrounded()) {
-        controller_.postMain([this, title] {
+    postOutcome(run, [this, title, completionRequestId = run.completionRequestId](bool ownsSession) {
+        if (completionRequestId) {
+            controller_.results_->sendErrorResult(*completionRequestId, ExportController::configureVaultMessage(),
+                ownsSession, std::nullopt);
+        }
+        if (controller_.isTabBackgrounded()) {
             controller_.results_->scheduleErrorNotification(title,
                 QStringLiteral("Export Failed: ") + ExportController::configureVaultMessage(), std::nullopt, std::nullopt);
-        });
-    }
-    ChunkAssembler::shared().clear(requestId);
-    controller_.setActiveConverter(nullptr);
-    controller_.updateStatus(QStringLiteral("Ready"));
+        }
+    });
 }
 
 void CapturedPageProcessor::reportWritten(const QString& title, const QString& vaultName, const QString& relativePath,
-    const std::optional<QString>& completionRequestId)
+    const Run& run)
 {
     const ObsidianOpenInfo info = ObsidianOpenInfo::make(vaultName, relativePath);
-    controller_.postMain([this, title, info, completionRequestId] {
+    postOutcome(run, [this, title, info, completionRequestId = run.completionRequestId](bool ownsSession) {
         ExportHistoryItem item;
         item.title = title;
         item.finalPath = info.file;
@@ -189,34 +260,23 @@ void CapturedPageProcessor::reportWritten(const QString& title, const QString& v
         appendLog(QStringLiteral("✅ Pushed to Obsidian"));
         controller_.results_->scheduleSuccessNotification(title, info);
         if (completionRequestId) {
-            controller_.results_->sendSuccessResponse(*completionRequestId, info);
+            controller_.results_->sendSuccessResult(*completionRequestId, info, ownsSession);
         }
-        controller_.updateStatus(QStringLiteral("Ready"));
     });
 }
 
 void CapturedPageProcessor::reportWriteFailed(const QString& title, const QString& noteName, const QString& message,
-    const std::optional<QString>& completionRequestId)
+    const Run& run)
 {
-    controller_.postMain([title, noteName, message] {
-        ExportHistoryItem item;
-        item.title = title;
-        item.finalPath = noteName;
-        item.vaultName = QStringLiteral("Unknown");
-        item.timestamp = QDateTime::currentDateTimeUtc();
-        item.success = false;
-        item.errorMessage = message;
-        ExportHistoryManager::shared().add(item);
+    postOutcome(run, [this, title, noteName, message, completionRequestId = run.completionRequestId](bool ownsSession) {
+        controller_.results_->addFailedHistoryItem(title, noteName, message);
         appendLog(QStringLiteral("Export failed: ") + message);
-    });
-    if (controller_.isTabBackgrounded()) {
-        controller_.postMain([this, title, message] {
+        if (controller_.isTabBackgrounded()) {
             controller_.results_->scheduleErrorNotification(title, QStringLiteral("Export failed: ") + message,
                 std::nullopt, std::nullopt);
-        });
-    }
-    if (completionRequestId) {
-        controller_.results_->sendErrorResponse(*completionRequestId, message);
-    }
-    controller_.updateStatus(QStringLiteral("Ready"));
+        }
+        if (completionRequestId) {
+            controller_.results_->sendErrorResult(*completionRequestId, message, ownsSession, std::nullopt);
+        }
+    });
 }

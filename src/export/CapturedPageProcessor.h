@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class ExportController;
@@ -26,17 +27,28 @@ public:
     static QString noteFileName(const QString& wanted);
 
 private:
-    // One processing run (a pool thread).
-    void run(QString html, const QString& requestId, const std::optional<QString>& filename,
-        const std::optional<QString>& completionRequestId, const QString& chatUrl);
-    void installHooks(MarkdownConverter& converter, const std::optional<QString>& completionRequestId);
-    void sendExportProgress(const QString& completionRequestId, qint64 processed, qint64 total);
-    void reportMissingVault(const QString& title, const QString& requestId,
-        const std::optional<QString>& completionRequestId);
-    void reportWritten(const QString& title, const QString& vaultName, const QString& relativePath,
-        const std::optional<QString>& completionRequestId);
-    void reportWriteFailed(const QString& title, const QString& noteName, const QString& message,
-        const std::optional<QString>& completionRequestId);
+    // One processing run: the session it belongs to (none for a page handed over outside
+    // one), the page's chunk id, the message its reply goes to and the chat's address.
+    struct Run {
+        std::optional<QString> sessionId;
+        QString requestId;
+        std::optional<QString> filename;
+        std::optional<QString> completionRequestId;
+        QString chatUrl;
+    };
+
+    // A pool thread.
+    void run(QString html, const Run& run);
+    void installHooks(MarkdownConverter& converter, const Run& run);
+    void sendExportProgress(const Run& run, qint64 processed, qint64 total);
+    // Every outcome goes through here: `report` runs on the main thread only while the run's
+    // session is still the running one (a stale outcome is logged and changes nothing); then
+    // the run's own session ends.
+    void postOutcome(const Run& run, std::function<void(bool ownsSession)> report);
+    void reportConversionFailed(const Run& run, const QString& message);
+    void reportMissingVault(const QString& title, const Run& run);
+    void reportWritten(const QString& title, const QString& vaultName, const QString& relativePath, const Run& run);
+    void reportWriteFailed(const QString& title, const QString& noteName, const QString& message, const Run& run);
 
     ExportController& controller_;
 };

@@ -13,6 +13,8 @@
 #include "export/MessageDispatcher.h"
 #include "export/RequestExchange.h"
 #include "export/ScrollOrchestrator.h"
+#include "export/SessionWatchdog.h"
+#include "link/ChunkAssembler.h"
 #include "link/WebSocketServer.h"
 #include "storage/VaultManager.h"
 
@@ -30,8 +32,11 @@ ExportController::ExportController(ExportShell* shell, ExportTimings timings, QO
     , scroll_(std::make_unique<ScrollOrchestrator>(*this))
     , processor_(std::make_unique<CapturedPageProcessor>(*this))
     , results_(std::make_unique<ExportResults>(*this))
+    , watchdog_(std::make_unique<SessionWatchdog>(*this))
 {
     pool_.setMaxThreadCount(8);
+    dropObserverToken_ = ChunkAssembler::shared().addDropObserver(
+        [this](const QStringList& requestIds) { watchdog_->payloadsDropped(requestIds); });
     memoryReleaseTimer_ = new QTimer(this);
     memoryReleaseTimer_->setSingleShot(true);
     memoryReleaseTimer_->setInterval(timings_.memoryReleaseDelay);
@@ -40,6 +45,7 @@ ExportController::ExportController(ExportShell* shell, ExportTimings timings, QO
 
 ExportController::~ExportController()
 {
+    ChunkAssembler::shared().removeDropObserver(dropObserverToken_);
     shutdown();
 }
 
@@ -137,6 +143,9 @@ void ExportController::serverDidLog(WebSocketServer&, const QString& line)
 
 void ExportController::serverDidConnect(WebSocketServer&)
 {
+    // A new client replaces the old one without a disconnect: what the old one was asked for
+    // is not coming.
+    failDownloadsOfGoneConnection();
     clientConnected_.store(true);
     AppState::shared().setExtensionConnected(true);
     postMain([this] {
@@ -154,6 +163,7 @@ void ExportController::serverDidDisconnect(WebSocketServer&)
 {
     disconnectedSince_.store(std::chrono::steady_clock::now().time_since_epoch().count());
     clientConnected_.store(false);
+    failDownloadsOfGoneConnection();
     AppState::shared().setExtensionConnected(false);
     postMain([this] {
         connectedExtensionVersion_.reset();
@@ -162,6 +172,39 @@ void ExportController::serverDidDisconnect(WebSocketServer&)
         }
     });
     appendLog(QStringLiteral("WebSocket Client disconnected"));
+}
+
+void ExportController::clearActiveConverter(const std::shared_ptr<MarkdownConverter>& converter)
+{
+    std::lock_guard lock(converterLock_);
+    if (activeConverter_ == converter) {
+        activeConverter_.reset();
+    }
+}
+
+void ExportController::addConversion(const std::shared_ptr<MarkdownConverter>& converter)
+{
+    std::lock_guard lock(converterLock_);
+    conversions_.append(converter);
+}
+
+void ExportController::removeConversion(const std::shared_ptr<MarkdownConverter>& converter)
+{
+    std::lock_guard lock(converterLock_);
+    conversions_.removeOne(converter);
+}
+
+void ExportController::failDownloadsOfGoneConnection()
+{
+    QList<std::shared_ptr<MarkdownConverter>> running;
+    {
+        std::lock_guard lock(converterLock_);
+        running = conversions_;
+    }
+    // Outside the lock: failing a download runs the converter's hooks.
+    for (const std::shared_ptr<MarkdownConverter>& converter : std::as_const(running)) {
+        converter->failPendingDownloads(ExportText::connectionGone());
+    }
 }
 
 bool ExportController::extensionAbsentFor(std::chrono::milliseconds grace) const
@@ -256,6 +299,24 @@ std::optional<SessionContext> ExportController::getCurrentSessionContext()
     return context;
 }
 
+bool ExportController::isCurrentOutcome(const std::optional<QString>& sessionId, const QString& what) const
+{
+    if (!sessionId || (currentExport_ && currentExport_->sessionId == *sessionId)) {
+        return true;
+    }
+    appendLog(QStringLiteral("[INFO] Ignoring stale ") + what + QStringLiteral(" of session ") + *sessionId
+        + (currentExport_ ? QStringLiteral(", current session is ") + currentExport_->sessionId
+                          : QStringLiteral(", no export is running")));
+    return false;
+}
+
+void ExportController::showReadyWhenIdle()
+{
+    if (!currentExport_) {
+        updateStatus(QStringLiteral("Ready"));
+    }
+}
+
 bool ExportController::isSameSession(const std::optional<QString>& sessionId) const
 {
     if (!sessionId) {
@@ -328,9 +389,11 @@ void ExportController::handleInvokeExport(const IPCMessage& message)
             session.tabId = *args->tabId;
             session.windowId = *args->windowId;
             session.status = QStringLiteral("starting");
+            session.replyRequestId = message.request_id;
             currentExport_ = session;
             lastExportTabId_ = session.tabId;
             lastExportWindowId_ = session.windowId;
+            watchdog_->watch();
         }
     }
     {

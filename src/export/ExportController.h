@@ -28,12 +28,13 @@ class MessageDispatcher;
 class QTimer;
 class RequestExchange;
 class ScrollOrchestrator;
+class SessionWatchdog;
 class WebSocketServer;
 
 // Drives exports for the browser extension. Holds the export session, the flags and their
 // locks, starts and stops exports, and wires the parts that do the rest: the message
-// dispatcher, the request exchange, the scroll orchestration, the captured-page processing and
-// the results. Lives on the main thread; the server calls the delegate operations on its own
+// dispatcher, the request exchange, the scroll orchestration, the captured-page processing,
+// the results, and the watchdog that ends a session nothing else would. Lives on the main thread; the server calls the delegate operations on its own
 // thread, and long work runs on the controller's thread pool.
 class ExportController : public QObject, public WebSocketServerDelegate {
     Q_OBJECT
@@ -129,6 +130,7 @@ private:
     friend class ScrollOrchestrator;
     friend class CapturedPageProcessor;
     friend class ExportResults;
+    friend class SessionWatchdog;
 
     using ScrollHandler = std::function<void(const std::optional<QString>& error)>;
 
@@ -147,8 +149,24 @@ private:
     // Whether the running session is still the one a scroll run started with (main thread).
     bool isSameSession(const std::optional<QString>& sessionId) const;
 
+    // Main thread. Whether what work begun for `sessionId` brings may still act: yes for the
+    // running session itself and for work begun without a session. Otherwise it is stale: it
+    // is logged (as `what`) and must change nothing.
+    bool isCurrentOutcome(const std::optional<QString>& sessionId, const QString& what) const;
+    // Main thread: the status line goes back to "Ready" unless an export is running.
+    void showReadyWhenIdle();
+
     std::shared_ptr<MarkdownConverter> takeActiveConverter() const;
     void setActiveConverter(std::shared_ptr<MarkdownConverter> converter);
+    // Unless a newer run's converter has taken its place.
+    void clearActiveConverter(const std::shared_ptr<MarkdownConverter>& converter);
+    // Every conversion that is running, the replaced ones included: their downloads were asked
+    // of the extension's connection of the time.
+    void addConversion(const std::shared_ptr<MarkdownConverter>& converter);
+    void removeConversion(const std::shared_ptr<MarkdownConverter>& converter);
+    // A connection went away or was replaced: its downloads will never be answered.
+    void failDownloadsOfGoneConnection();
+    bool isExtensionConnected() const { return clientConnected_.load(); }
     bool extensionAbsentFor(std::chrono::milliseconds grace) const;
     // A processing run has returned (pool thread).
     void processingEnded();
@@ -168,6 +186,7 @@ private:
 
     mutable std::mutex converterLock_;
     std::shared_ptr<MarkdownConverter> activeConverter_;
+    QList<std::shared_ptr<MarkdownConverter>> conversions_;
 
     mutable std::mutex abortLock_;
     bool isExportAborted_ = false;
@@ -196,6 +215,8 @@ private:
     std::unique_ptr<ScrollOrchestrator> scroll_;
     std::unique_ptr<CapturedPageProcessor> processor_;
     std::unique_ptr<ExportResults> results_;
+    std::unique_ptr<SessionWatchdog> watchdog_;
+    int dropObserverToken_ = 0;
 
     // Last: destroyed first, after shutdown waited for its work.
     QThreadPool pool_;

@@ -4,6 +4,9 @@
 #include "export/ExportController.h"
 #include "export/ExportShell.h"
 #include "export/ExportText.h"
+#include "storage/ExportHistoryManager.h"
+
+#include <QDateTime>
 
 ExportResults::ExportResults(ExportController& controller)
     : controller_(controller)
@@ -45,25 +48,31 @@ void ExportResults::sendPanel(const QString& requestId, const UICommand& ui)
 
 void ExportResults::sendSuccessResponse(const QString& requestId, const std::optional<ObsidianOpenInfo>& info)
 {
-    controller_.postMain([this, requestId, info] {
-        IPCMessage response = ExportText::appMessage(QStringLiteral("response"), QStringLiteral("exportMarkdown"), requestId);
-        response.result = QMap<QString, QString> {
-            {QStringLiteral("status"), QStringLiteral("success")},
-            {QStringLiteral("message"), QStringLiteral("Saved to ") + (info ? info->vault : QStringLiteral("disk"))},
-            {QStringLiteral("showOpenButton"), QStringLiteral("true")},
-        };
-        controller_.send(response);
+    controller_.postMain([this, requestId, info] { sendSuccessResult(requestId, info, true); });
+}
 
-        // No link in the panel: the extension asks for the note with "open_result".
-        UICommand ui;
-        ui.type = QStringLiteral("success");
-        ui.message = QStringLiteral("Export complete");
-        ui.autoHideMs = 3000;
-        ui.showOpenButton = true;
-        sendPanel(requestId, ui);
+void ExportResults::sendSuccessResult(const QString& requestId, const std::optional<ObsidianOpenInfo>& info,
+    bool endsSession)
+{
+    IPCMessage response = ExportText::appMessage(QStringLiteral("response"), QStringLiteral("exportMarkdown"), requestId);
+    response.result = QMap<QString, QString> {
+        {QStringLiteral("status"), QStringLiteral("success")},
+        {QStringLiteral("message"), QStringLiteral("Saved to ") + (info ? info->vault : QStringLiteral("disk"))},
+        {QStringLiteral("showOpenButton"), QStringLiteral("true")},
+    };
+    controller_.send(response);
 
+    // No link in the panel: the extension asks for the note with "open_result".
+    UICommand ui;
+    ui.type = QStringLiteral("success");
+    ui.message = QStringLiteral("Export complete");
+    ui.autoHideMs = 3000;
+    ui.showOpenButton = true;
+    sendPanel(requestId, ui);
+
+    if (endsSession) {
         controller_.currentExport_.reset();
-    });
+    }
 }
 
 void ExportResults::sendErrorResponse(const QString& requestId, const QString& message)
@@ -90,6 +99,18 @@ void ExportResults::sendErrorResult(const QString& requestId, const QString& mes
     if (endsSession) {
         session.reset();
     }
+}
+
+void ExportResults::addFailedHistoryItem(const QString& title, const QString& finalPath, const QString& message)
+{
+    ExportHistoryItem item;
+    item.title = title;
+    item.finalPath = finalPath;
+    item.vaultName = QStringLiteral("Unknown");
+    item.timestamp = QDateTime::currentDateTimeUtc();
+    item.success = false;
+    item.errorMessage = message;
+    ExportHistoryManager::shared().add(item);
 }
 
 QString ExportResults::notificationTitle(const QString& chatTitle)

@@ -19,12 +19,18 @@ public:
     void sendSuccessResponse(const QString& requestId, const std::optional<ObsidianOpenInfo>& info);
     void sendErrorResponse(const QString& requestId, const QString& message);
 
+    // Main thread. The success reply and panel; `endsSession`: the running session is the
+    // export's own and ends here.
+    void sendSuccessResult(const QString& requestId, const std::optional<ObsidianOpenInfo>& info, bool endsSession);
     // Main thread. The error reply and panel. A refusal leaves the running export alone and
     // addresses the panel to the tab that asked (`context`).
     void sendErrorResult(const QString& requestId, const QString& message, bool endsSession,
         const std::optional<IPCArgs>& context);
     // The panel instruction, sent as "update_ui" and then "ui_render", with the export context.
     void sendPanel(const QString& requestId, const UICommand& ui);
+
+    // Main thread: a failed export's history entry (in no vault).
+    void addFailedHistoryItem(const QString& title, const QString& finalPath, const QString& message);
 
     // Main thread.
     void scheduleSuccessNotification(const QString& chatTitle, const ObsidianOpenInfo& info);

@@ -18,4 +18,7 @@ struct ExportSession {
     double startScrollTop = 0.0;
     qint64 startWindowScrollX = 0;
     qint64 startWindowScrollY = 0;
+    // The extension's message that waits for the export's end: its "invoke_export", then the
+    // message that handed over the page once processing starts.
+    std::optional<QString> replyRequestId;
 };

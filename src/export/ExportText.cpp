@@ -41,3 +41,8 @@ std::optional<QString> ExportText::cutGraphemes(const QString& text, int count)
     }
     return text.left(position);
 }
+
+QString ExportText::connectionGone()
+{
+    return QStringLiteral("Extension disconnected");
+}

@@ -16,6 +16,8 @@ public:
     static IPCMessage appMessage(const QString& type, const QString& command, const QString& requestId);
     // Strict UTF-8: nothing when the bytes are not valid.
     static std::optional<QString> decodeUtf8(const QByteArray& bytes);
+    // Why a download failed whose request went to a connection that is gone.
+    static QString connectionGone();
     // The first `count` user-perceived characters, or nothing when the text is not longer.
     static std::optional<QString> cutGraphemes(const QString& text, int count);
 };

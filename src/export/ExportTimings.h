@@ -20,6 +20,15 @@ struct ExportTimings {
     // How long after the last processing run the memory kept for reuse goes back to the system.
     Duration memoryReleaseDelay {30000};
 
+    // An export must not keep its session forever. After "capture_start", how long the page's
+    // first chunk may take; after a completion message that found the page incomplete, how
+    // long late chunks may still come; how long processing the page may take (the downloads'
+    // own 300 s deadline included); and how often these are checked.
+    Duration captureStartLimit {120000};
+    Duration captureGrace {5000};
+    Duration processingLimit {600000};
+    Duration sessionCheckInterval {1000};
+
     // The converter's download waits (overall deadline, stall limit, poll interval); nothing
     // keeps the converter's own defaults.
     struct ConverterWaits {

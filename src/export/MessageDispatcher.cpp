@@ -8,6 +8,7 @@
 #include "export/ExportShell.h"
 #include "export/ExportText.h"
 #include "export/RequestExchange.h"
+#include "export/SessionWatchdog.h"
 #include "link/Base64.h"
 #include "link/ChunkAssembler.h"
 #include "storage/AppConfig.h"
@@ -193,6 +194,9 @@ void MessageDispatcher::handleChunk(const IPCMessage& message)
         appendLog(invalid);
         return;
     }
+    if (message.command == QStringLiteral("saveDomHtmlChunk")) {
+        controller_.watchdog_->notePageChunk(message.request_id);
+    }
     if (index % 5 == 0 || index == total - 1) {
         appendLog(QStringLiteral("Received chunk ") + QString::number(index + 1) + QStringLiteral("/") + QString::number(total)
             + QStringLiteral(" for ") + message.request_id);
@@ -261,6 +265,7 @@ void MessageDispatcher::handleCaptureAnnounced(const IPCMessage& message, const 
         controller_.processor_->processHTML(*data, message.request_id, std::nullopt, message.request_id);
     } else {
         appendLog(incompleteLine + message.request_id);
+        controller_.watchdog_->captureIncomplete(message.request_id, completeLine);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "export/ExportResults.h"
 #include "export/ExportText.h"
 #include "export/RequestExchange.h"
+#include "export/SessionWatchdog.h"
 #include "link/WebSocketServer.h"
 
 #include <QJsonDocument>
@@ -354,6 +355,7 @@ void ScrollOrchestrator::finishAtTop(const ScrollRun& run)
         same = controller_.isSameSession(run.sessionId);
         if (same && controller_.currentExport_) {
             controller_.currentExport_->status = QStringLiteral("capturing");
+            controller_.watchdog_->captureRequested();
         }
     });
     if (controller_.isExportAborted() || !same) {

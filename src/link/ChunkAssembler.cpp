@@ -43,7 +43,7 @@ bool ChunkAssembler::addChunk(const QString& requestId, qint64 index, qint64 tot
         return false;
     }
 
-    QStringList dropped;
+    Dropped dropped;
     {
         std::lock_guard guard(lock);
         sweepLocked(dropped);
@@ -90,7 +90,7 @@ bool ChunkAssembler::addChunk(const QString& requestId, qint64 index, qint64 tot
             }
         }
     }
-    logDropped(dropped);
+    reportDropped(dropped);
     return true;
 }
 
@@ -117,15 +117,15 @@ void ChunkAssembler::clear(const QString& requestId)
 
 void ChunkAssembler::sweep()
 {
-    QStringList dropped;
+    Dropped dropped;
     {
         std::lock_guard guard(lock);
         sweepLocked(dropped);
     }
-    logDropped(dropped);
+    reportDropped(dropped);
 }
 
-void ChunkAssembler::sweepLocked(QStringList& dropped)
+void ChunkAssembler::sweepLocked(Dropped& dropped)
 {
     const TimePoint now = clock_();
     for (auto it = lastUse.begin(); it != lastUse.end();) {
@@ -137,7 +137,7 @@ void ChunkAssembler::sweepLocked(QStringList& dropped)
         const QString seconds = QString::number(
             std::chrono::duration_cast<std::chrono::seconds>(idleLimit_).count());
         if (const auto done = completed.constFind(id); done != completed.constEnd()) {
-            dropped.append(QStringLiteral("[CHUNK] Dropped completed payload for RID: ") + id + QStringLiteral(" (")
+            dropped.lines.append(QStringLiteral("[CHUNK] Dropped completed payload for RID: ") + id + QStringLiteral(" (")
                 + QString::number(done->size()) + QStringLiteral(" bytes), not taken within ") + seconds
                 + QStringLiteral("s"));
             completed.erase(done);
@@ -147,13 +147,14 @@ void ChunkAssembler::sweepLocked(QStringList& dropped)
             for (const QByteArray& part : *parts) {
                 bytes += part.size();
             }
-            dropped.append(QStringLiteral("[CHUNK] Dropped incomplete payload for RID: ") + id + QStringLiteral(" (")
+            dropped.lines.append(QStringLiteral("[CHUNK] Dropped incomplete payload for RID: ") + id + QStringLiteral(" (")
                 + QString::number(parts->size()) + QStringLiteral(" of ") + QString::number(totals.value(id))
                 + QStringLiteral(" chunks, ") + QString::number(bytes) + QStringLiteral(" bytes), no chunk for ")
                 + seconds + QStringLiteral("s"));
             chunks.erase(parts);
             totals.remove(id);
         }
+        dropped.requestIds.append(id);
         it = lastUse.erase(it);
     }
 }
@@ -185,27 +186,57 @@ void ChunkAssembler::armSweepLocked()
 
 void ChunkAssembler::onSweepTimer()
 {
-    QStringList dropped;
+    Dropped dropped;
     {
         std::lock_guard guard(lock);
         sweepArmed_ = false;
         sweepLocked(dropped);
         armSweepLocked();
     }
-    logDropped(dropped);
+    reportDropped(dropped);
 }
 
-void ChunkAssembler::logDropped(const QStringList& dropped)
+void ChunkAssembler::reportDropped(const Dropped& dropped)
 {
-    for (const QString& line : dropped) {
+    if (dropped.requestIds.isEmpty()) {
+        return;
+    }
+    for (const QString& line : dropped.lines) {
         appendLog(line);
     }
+    // Abandoned payloads are often megabytes each and nothing may come to reuse their memory.
+    releaseFreeMemory();
+    // Called under their lock, so that an observer once removed is never called again.
+    std::lock_guard guard(observersLock_);
+    for (const DropObserver& observer : std::as_const(observers_)) {
+        observer(dropped.requestIds);
+    }
+}
+
+int ChunkAssembler::addDropObserver(DropObserver observer)
+{
+    std::lock_guard guard(observersLock_);
+    const int token = nextObserverToken_++;
+    observers_.insert(token, std::move(observer));
+    return token;
+}
+
+void ChunkAssembler::removeDropObserver(int token)
+{
+    std::lock_guard guard(observersLock_);
+    observers_.remove(token);
 }
 
 void ChunkAssembler::setClock(Clock clock)
 {
     std::lock_guard guard(lock);
     clock_ = std::move(clock);
+}
+
+std::chrono::milliseconds ChunkAssembler::idleLimit() const
+{
+    std::lock_guard guard(lock);
+    return idleLimit_;
 }
 
 void ChunkAssembler::setIdleLimit(std::chrono::milliseconds limit)

@@ -18,10 +18,14 @@
 // A payload whose chunks stop coming (the tab closed, the extension reloaded), and a completed
 // one that nobody reads, would otherwise stay for the life of the process: after `idleLimit`
 // without a chunk or a read they are dropped and logged. The check runs on every added chunk
-// and, while anything is stored, on a timer of the main thread.
+// and, while anything is stored, on a timer of the main thread. The memory of dropped payloads
+// goes back to the system at once, and observers learn which request ids were dropped.
 class ChunkAssembler {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    // Called with the dropped request ids, on the thread that dropped them, with no lock of the
+    // store held; it must not add or remove observers.
+    using DropObserver = std::function<void(const QStringList& requestIds)>;
     static constexpr std::chrono::seconds defaultIdleLimit { 120 };
 
     static ChunkAssembler& shared();
@@ -42,6 +46,12 @@ public:
     // Drops what has been idle for longer than the limit.
     void sweep();
 
+    // Returns a token for removeDropObserver, which returns once no call to the observer runs.
+    int addDropObserver(DropObserver observer);
+    void removeDropObserver(int token);
+
+    std::chrono::milliseconds idleLimit() const;
+
     // Test seams.
     void setClock(Clock clock);
     void setIdleLimit(std::chrono::milliseconds limit);
@@ -50,10 +60,16 @@ private:
     using TimePoint = std::chrono::steady_clock::time_point;
     struct Life;
 
-    // Both with the lock held; the lines are logged once it is released.
-    void sweepLocked(QStringList& dropped);
+    // What one sweep dropped: the log lines and the request ids.
+    struct Dropped {
+        QStringList lines;
+        QStringList requestIds;
+    };
+
+    // Both with the lock held; what was dropped is reported once it is released.
+    void sweepLocked(Dropped& dropped);
     void armSweepLocked();
-    static void logDropped(const QStringList& dropped);
+    void reportDropped(const Dropped& dropped);
     void onSweepTimer();
 
     mutable std::mutex lock;
@@ -68,4 +84,8 @@ private:
     bool sweepArmed_ = false;
     // Lets a timer that fires after this assembler is gone do nothing.
     std::shared_ptr<Life> life_;
+
+    std::mutex observersLock_;
+    QMap<int, DropObserver> observers_;
+    int nextObserverToken_ = 1;
 };

@@ -3,6 +3,7 @@
 #include "FakeExtension.h"
 
 #include <QMap>
+#include <QSet>
 
 #include <atomic>
 #include <mutex>
@@ -29,6 +30,18 @@ public:
     QString windowScrollY = QStringLiteral("-4");
 
     std::atomic<int> markerQueries {0};
+
+    // Downloads of the address are asked for and never answered (any thread).
+    void holdDownload(const QString& url)
+    {
+        std::lock_guard lock(mutex_);
+        heldDownloads_.insert(url);
+    }
+    void answerAllDownloads()
+    {
+        std::lock_guard lock(mutex_);
+        heldDownloads_.clear();
+    }
 
     FakeExtension::Script script()
     {
@@ -92,6 +105,12 @@ private:
             ext.respond(m, {{QStringLiteral("count"), QString::number(count)}});
         } else if (c == QStringLiteral("download")) {
             const QString url = m.args && m.args->url ? *m.args->url : QString();
+            {
+                std::lock_guard lock(mutex_);
+                if (heldDownloads_.contains(url)) {
+                    return;
+                }
+            }
             IPCArgs done;
             done.url = url;
             if (downloads.contains(url)) {
@@ -107,6 +126,7 @@ private:
     }
 
     std::mutex mutex_;
+    QSet<QString> heldDownloads_;
     double scrollTop_ = 5000;
     qint64 height_ = 10000;
 };

@@ -1,13 +1,18 @@
 #include "link/ChunkAssembler.h"
 
 #include "core/ActivityLog.h"
+#include "core/MemoryTuning.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -223,6 +228,86 @@ TEST(ChunkAssembler, ATimerOutlivingItsAssemblerDoesNothing)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     }
 }
+
+TEST(ChunkAssembler, ObserversLearnWhichPayloadsWereDroppedUntilRemoved)
+{
+    LogCapture log;
+    ChunkAssembler assembler;
+    auto now = std::chrono::steady_clock::time_point {} + 1000s;
+    assembler.setClock([&now] { return now; });
+    QStringList seenByFirst;
+    QStringList seenBySecond;
+    const int first = assembler.addDropObserver([&](const QStringList& ids) { seenByFirst += ids; });
+    assembler.addDropObserver([&](const QStringList& ids) { seenBySecond += ids; });
+
+    assembler.addChunk("partial", 0, 3, "abc");
+    assembler.addChunk("unread", 0, 1, "done");
+    now += 121s;
+    assembler.sweep();
+    seenByFirst.sort();
+    EXPECT_EQ(seenByFirst, (QStringList {QStringLiteral("partial"), QStringLiteral("unread")}));
+    EXPECT_EQ(seenBySecond.size(), 2);
+
+    assembler.removeDropObserver(first);
+    assembler.addChunk("later", 0, 2, "x");
+    now += 121s;
+    assembler.sweep();
+    EXPECT_EQ(seenByFirst.size(), 2);
+    EXPECT_EQ(seenBySecond.last(), QStringLiteral("later"));
+    // A sweep that drops nothing tells nobody.
+    assembler.sweep();
+    EXPECT_EQ(seenBySecond.size(), 3);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * ::sysconf(_SC_PAGESIZE) : -1;
+}
+
+// Captures that stop coming hold megabytes each; with the allocator kept as the application
+// keeps it (freed buffers held for reuse), their memory must still go back once dropped. The
+// chunks are made on another thread, as the server's thread makes them: its heap is not the
+// main one.
+TEST(ChunkAssembler, DroppedPayloadsGiveTheirMemoryBack)
+{
+    tuneAllocatorForLargeBuffers();
+    ChunkAssembler assembler;
+    auto now = std::chrono::steady_clock::time_point {} + 1000s;
+    assembler.setClock([&now] { return now; });
+    const qint64 before = residentBytes();
+    ASSERT_GT(before, 0);
+
+    constexpr qsizetype chunk = 1536 * 1024;
+    std::promise<void> checked;
+    std::promise<void> fed;
+    std::thread server([&] {
+        for (int payload = 0; payload < 40; ++payload) {
+            for (int index = 0; index < 2; ++index) {
+                // What receiving a chunk costs besides the chunk: the frame and its text.
+                QByteArray frame(3 * chunk, 'f');
+                assembler.addChunk(QStringLiteral("capture-%1").arg(payload), index, 3, QByteArray(chunk, char('a' + index)));
+            }
+        }
+        fed.set_value();
+        checked.get_future().wait(); // a server thread lives on
+    });
+    fed.get_future().wait();
+    const qint64 holding = residentBytes();
+    ASSERT_GT(holding - before, 100 * 1024 * 1024);
+
+    now += 121s;
+    assembler.sweep();
+    EXPECT_LT(residentBytes() - before, 20 * 1024 * 1024) << "before " << before << ", holding " << holding;
+    checked.set_value();
+    server.join();
+}
+#endif
 
 TEST(ChunkAssembler, SharedIsOneInstance)
 {

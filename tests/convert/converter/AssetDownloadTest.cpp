@@ -244,7 +244,7 @@ TEST(Downloads, AStallEndsTheWait)
 }
 
 // How the download of the failing assets ends.
-enum class Failure { ErrorAnswer, NoData, NoAnswer };
+enum class Failure { ErrorAnswer, NoData, NoAnswer, ConnectionGone };
 
 struct FailedDownloadCase {
     const char* name;
@@ -272,9 +272,12 @@ TEST_P(FailedDownload, TheNoteKeepsTheAddress)
         "</div></div>"));
     HookRecorder hooks;
     hooks.attach(converter);
-    converter.setWaitDurations(60s, 150ms, 10ms);
+    // A connection that goes away fails its downloads at once: that wait must not last until
+    // the stall.
+    converter.setWaitDurations(60s, c.failure == Failure::ConnectionGone ? 60s : 150ms, 10ms);
     // Every other download is answered at once; the dispatcher answers an incomplete payload
     // without bytes and with "Incomplete Data".
+    std::thread disconnect;
     converter.onRequestDownload = [&](const QString& url) {
         if (url != image && url != file) {
             converter.saveDownloadedFile(url, QByteArray("bytes"), std::nullopt);
@@ -282,11 +285,17 @@ TEST_P(FailedDownload, TheNoteKeepsTheAddress)
             converter.saveDownloadedFile(url, std::nullopt, QStringLiteral("tab closed"));
         } else if (c.failure == Failure::NoData) {
             converter.saveDownloadedFile(url, std::nullopt, QStringLiteral("Incomplete Data"));
+        } else if (c.failure == Failure::ConnectionGone && url == file) {
+            // On another thread, as the server's disconnect event comes, while the wait runs.
+            disconnect = std::thread([&converter] { converter.failPendingDownloads(QStringLiteral("Extension disconnected")); });
         }
     };
 
     converter.process(true);
     const QString note = converter.process(false);
+    if (disconnect.joinable()) {
+        disconnect.join();
+    }
     // An answer after the wait gave up is not kept: the note does not link to it.
     converter.saveDownloadedFile(image, QByteArray("late"), std::nullopt);
 
@@ -300,6 +309,10 @@ TEST_P(FailedDownload, TheNoteKeepsTheAddress)
     EXPECT_FALSE(note.contains(QStringLiteral("two.png]]")));
     EXPECT_EQ(converter.assets().keys(), QStringList { QStringLiteral("one.png") });
     EXPECT_TRUE(hooks.logged(QString::fromUtf8(c.logLine))) << hooks.lines().join(QLatin1Char('\n')).toStdString();
+    if (c.failure == Failure::ConnectionGone) {
+        EXPECT_FALSE(hooks.logged(QStringLiteral("stalled")));
+        EXPECT_EQ(converter.processedAssets(), 3);
+    }
 }
 
 const FailedDownloadCase failedDownloadCases[] = {
@@ -308,6 +321,8 @@ const FailedDownloadCase failedDownloadCases[] = {
     {"incomplete data", Failure::NoData,
         "❌ Download failed for https://poecdn.net/f/report (final).pdf: Incomplete Data"},
     {"no answer until the stall", Failure::NoAnswer, "⚠️ Download stalled for"},
+    {"connection gone", Failure::ConnectionGone,
+        "❌ Download failed for https://pfst.example.net/a/two.png: Extension disconnected"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, FailedDownload, testing::ValuesIn(failedDownloadCases));
