@@ -150,10 +150,13 @@ void FakeExtension::respond(const IPCMessage& request, const QMap<QString, QStri
 }
 
 void FakeExtension::sendChunks(const QString& command, const QString& requestId, const QByteArray& payload,
-    qsizetype chunkSize)
+    qsizetype chunkSize, std::optional<qsizetype> leftOut)
 {
     const qsizetype total = payload.isEmpty() ? 1 : (payload.size() + chunkSize - 1) / chunkSize;
     for (qsizetype index = 0; index < total; ++index) {
+        if (index == leftOut) {
+            continue;
+        }
         IPCArgs args;
         args.chunkBase64 = QString::fromLatin1(payload.mid(index * chunkSize, chunkSize).toBase64());
         args.chunkIndex = index;

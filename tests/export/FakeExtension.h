@@ -39,9 +39,10 @@ public:
 
     // A reply to a request: same id and command, type "response".
     void respond(const IPCMessage& request, const QMap<QString, QString>& result = {});
-    // A payload as "chunks" of base64 under one request id, `chunkSize` bytes each.
+    // A payload as "chunks" of base64 under one request id, `chunkSize` bytes each; the chunk
+    // `leftOut` is not sent (a capture that never completes).
     void sendChunks(const QString& command, const QString& requestId, const QByteArray& payload,
-        qsizetype chunkSize);
+        qsizetype chunkSize, std::optional<qsizetype> leftOut = std::nullopt);
 
     QList<IPCMessage> received() const;
     QList<IPCMessage> receivedWithCommand(const QString& command) const;

@@ -6,6 +6,7 @@
 #include "ScriptedChat.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <functional>
 
@@ -192,6 +193,22 @@ std::vector<HostileCase> hostileCases()
             [](HostilePageTest& test) {
                 test.chat_.windowScrollX = QStringLiteral("0.4");
                 test.chat_.windowScrollY = QStringLiteral("119.7080307006836");
+                test.invoke();
+            }},
+        // Chunks 0 and 2 of 3, then "capture_complete": the export fails after a short grace
+        // instead of keeping the session.
+        {"IncompleteCapture", chatPage(QStringLiteral("Cut short"), "<p>Hello</p>"), {}, {},
+            QStringLiteral("Capture incomplete: chunks of the page are missing."),
+            [](HostilePageTest& test) {
+                EXPECT_TRUE(test.log_.contains(QStringLiteral("[ERR] capture_complete called but data incomplete for RID: ")
+                    + test.chat_.captureRequestId));
+                EXPECT_FALSE(QFileInfo::exists(test.vault_ + kInbox + QStringLiteral("Cut short.md")));
+                test.chat_.missingChunk = -1;
+                test.chat_.pageChunkSize = 64 * 1024;
+            },
+            [](HostilePageTest& test) {
+                test.chat_.pageChunkSize = (test.chat_.page.size() + 2) / 3;
+                test.chat_.missingChunk = 1;
                 test.invoke();
             }},
         {"WindowOffsetThatIsNoNumber", chatPage(QStringLiteral("Odd"), "<p>Hello</p>"),

@@ -24,6 +24,7 @@ public:
     qsizetype pageChunkSize = 700;
     QString captureRequestId = QStringLiteral("capture-1");
     QString captureCommand = QStringLiteral("capture_complete");
+    std::atomic<int> missingChunk {-1};  // a chunk of the page the capture never sends
     QMap<QString, QByteArray> downloads;  // address -> bytes
     // The window offsets the metrics report, as a browser writes them.
     QString windowScrollX = QStringLiteral("3");
@@ -54,7 +55,8 @@ private:
         const QString& c = m.command;
         if (c == QStringLiteral("capture_start")) {
             if (captureOnRequest) {
-                ext.sendChunks(QStringLiteral("saveDomHtmlChunk"), captureRequestId, page, pageChunkSize);
+                ext.sendChunks(QStringLiteral("saveDomHtmlChunk"), captureRequestId, page, pageChunkSize,
+                    missingChunk >= 0 ? std::optional<qsizetype>(missingChunk) : std::nullopt);
                 ext.send(FakeExtension::message(QStringLiteral("request"), captureCommand, captureRequestId));
             }
             return;
