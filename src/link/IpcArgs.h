@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/Base64Text.h"
 #include "link/SessionContext.h"
 #include "link/UiCommand.h"
 #include "link/WireCodec.h"
@@ -14,7 +15,7 @@
 
 // The arguments of every command; each command uses a few of them.
 struct IPCArgs {
-    std::optional<QString> chunkBase64;
+    std::optional<Base64Text> chunkBase64;
     std::optional<qint64> chunkIndex;
     std::optional<qint64> totalChunks;
     std::optional<QString> filename;

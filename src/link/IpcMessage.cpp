@@ -1,5 +1,8 @@
 #include "link/IpcMessage.h"
 
+#include "link/Base64.h"
+#include "link/EnvelopeScanner.h"
+
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -20,7 +23,7 @@ IPCMessage IPCMessage::make(const QString& source, const QString& type, const QS
     return message;
 }
 
-std::optional<IPCMessage> IPCMessage::decode(const QByteArray& bytes)
+std::optional<IPCMessage> IPCMessage::decodeWhole(const QByteArray& bytes)
 {
     QJsonParseError error {};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
@@ -28,4 +31,38 @@ std::optional<IPCMessage> IPCMessage::decode(const QByteArray& bytes)
         return std::nullopt;
     }
     return fromJson(document.object());
+}
+
+std::optional<IPCMessage> IPCMessage::decode(const QByteArray& bytes)
+{
+    // A chunk's text is nearly all of its message. Parsed with the rest, it would be copied into
+    // the document and then widened to UTF-16, only to be decoded from base64 once. So it is
+    // cut out first and decoded where it lies; the rest, a few hundred bytes, goes through the
+    // same strict parse. Taking plain characters out of a string changes nothing else the parse
+    // sees, so the message passes or fails exactly as it would whole.
+    const std::optional<EnvelopeScanner::Span> span = EnvelopeScanner::findChunkText(bytes);
+    if (!span) {
+        return decodeWhole(bytes);
+    }
+    const QByteArrayView text = QByteArrayView(bytes).sliced(span->offset, span->size);
+    // The decoder takes base64's alphabet only, all plain characters; what it refuses is looked at.
+    std::optional<QByteArray> decoded = Base64::decode(text);
+    if (!decoded && !EnvelopeScanner::isPlainText(text)) {
+        return decodeWhole(bytes);
+    }
+
+    const qsizetype end = span->offset + span->size;
+    QByteArray rest;
+    rest.reserve(bytes.size() - span->size);
+    rest.append(bytes.constData(), span->offset).append(bytes.constData() + end, bytes.size() - end);
+    std::optional<IPCMessage> message = decodeWhole(rest);
+    if (!message) {
+        return std::nullopt;
+    }
+    std::optional<IPCArgs>& args = message->args;
+    if (!args || !args->chunkBase64 || !args->chunkBase64->isEmpty()) {
+        return decodeWhole(bytes); // not the envelope the scan saw; the whole parse is always right
+    }
+    args->chunkBase64 = Base64Text::inMessage(bytes, span->offset, span->size, std::move(decoded));
+    return message;
 }

@@ -52,7 +52,12 @@ struct IPCMessage {
     // Compact UTF-8 JSON text of the envelope.
     QByteArray encode() const;
     // Parses and strictly decodes one message; nothing when the bytes are not a valid envelope.
+    // In a chunk message of the usual shape the chunk's text is not copied: it stays a span of
+    // `bytes`, already decoded from base64.
     static std::optional<IPCMessage> decode(const QByteArray& bytes);
+    // The same answer from Qt's parser over all of the bytes, the chunk's text copied with the
+    // rest.
+    static std::optional<IPCMessage> decodeWhole(const QByteArray& bytes);
 
     bool operator==(const IPCMessage&) const = default;
 };

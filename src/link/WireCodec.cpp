@@ -85,6 +85,11 @@ bool WireCodec::readValue(QJsonValueConstRef value, QMap<QString, QString>& out)
     return true;
 }
 
+bool WireCodec::readValue(QJsonValueConstRef value, Base64Text& out)
+{
+    return readWhen(value.isString(), out, [&] { return Base64Text(value.toString()); });
+}
+
 QJsonValue WireCodec::writeValue(const QString& value)
 {
     return value;
@@ -117,4 +122,9 @@ QJsonValue WireCodec::writeValue(const QMap<QString, QString>& value)
         object.insert(it.key(), it.value());
     }
     return object;
+}
+
+QJsonValue WireCodec::writeValue(const Base64Text& value)
+{
+    return value.toString();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/Base64Text.h"
 #include "link/WireField.h"
 
 #include <QJsonObject>
@@ -50,6 +51,7 @@ public:
     static bool readValue(QJsonValueConstRef value, bool& out);
     static bool readValue(QJsonValueConstRef value, QStringList& out);
     static bool readValue(QJsonValueConstRef value, QMap<QString, QString>& out);
+    static bool readValue(QJsonValueConstRef value, Base64Text& out);
     template <WireRecord Record>
     static bool readValue(QJsonValueConstRef value, Record& out)
     {
@@ -62,6 +64,7 @@ public:
     static QJsonValue writeValue(bool value);
     static QJsonValue writeValue(const QStringList& value);
     static QJsonValue writeValue(const QMap<QString, QString>& value);
+    static QJsonValue writeValue(const Base64Text& value);
     template <WireRecord Record>
     static QJsonValue writeValue(const Record& value)
     {

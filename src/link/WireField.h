@@ -34,6 +34,27 @@ struct IsOptionalWireValue : std::false_type { };
 template <typename T>
 struct IsOptionalWireValue<std::optional<T>> : std::true_type { };
 
+// The key of `member` in its record's field list, at compile time; empty when the record does
+// not list it.
+template <WireRecord Record, typename Member>
+constexpr QLatin1StringView wireKey(Member Record::*member)
+{
+    QLatin1StringView key;
+    std::apply(
+        [&](const auto&... field) {
+            const auto matches = [&](const auto& f) {
+                if constexpr (std::is_same_v<std::remove_cvref_t<decltype(f.member)>, Member Record::*>) {
+                    return f.member == member;
+                } else {
+                    return false;
+                }
+            };
+            (void)((matches(field) ? (key = field.key, true) : false) || ...);
+        },
+        Record::wireFields());
+    return key;
+}
+
 // True when no two fields of the record share a key (the reader would see only one of them).
 template <WireRecord Record>
 constexpr bool wireKeysDistinct()
