@@ -1,5 +1,7 @@
 // The envelope decoder and the dispatcher's argument checks on arbitrary bytes. An input is
 // one message per line, so that runs of chunks followed by their announcement are reachable.
+// Each line is also decoded by Qt's parser over the whole message, which must give the same
+// answer as the decoder that cuts a chunk's text out first.
 // The controller runs with short durations behind a server that never listens: replies go
 // nowhere, and every input starts from a fresh controller.
 
@@ -8,6 +10,7 @@
 #include "core/ActivityLog.h"
 #include "export/ExportController.h"
 #include "export/ExportShell.h"
+#include "link/Base64.h"
 #include "link/ChunkAssembler.h"
 #include "link/IpcMessage.h"
 #include "link/WebSocketServer.h"
@@ -26,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -80,6 +84,21 @@ QString vaultPath()
     return QDir::homePath() + QStringLiteral("/Vault");
 }
 
+void requireTheDecodersAgree(const QByteArray& bytes)
+{
+    const std::optional<IPCMessage> fast = IPCMessage::decode(bytes);
+    const std::optional<IPCMessage> whole = IPCMessage::decodeWhole(bytes);
+    bool same = fast == whole && (!fast || fast->encode() == whole->encode());
+    if (same && fast && fast->args && fast->args->chunkBase64) {
+        same = Base64::decode(*fast->args->chunkBase64)
+            == Base64::decode(QStringView(whole->args->chunkBase64->toString()));
+    }
+    if (!same) {
+        std::fprintf(stderr, "The decoders disagree on: %s\n", bytes.toPercentEncoding().constData());
+        std::abort();
+    }
+}
+
 void runMainLoopUntil(const std::function<bool()>& done)
 {
     while (!done()) {
@@ -116,6 +135,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QList<QByteArray> lines = fuzzsupport::bytes(data, size).split('\n');
+    for (const QByteArray& line : lines) {
+        requireTheDecodersAgree(line);
+    }
 
     SilentShell shell;
     auto controller = std::make_unique<ExportController>(&shell, shortTimings());

@@ -92,3 +92,11 @@ std::optional<QByteArray> Base64::decode(QByteArrayView text)
 {
     return decodeUnits(text.data(), text.size());
 }
+
+std::optional<QByteArray> Base64::decode(const Base64Text& text)
+{
+    if (text.decoded()) {
+        return text.decoded();
+    }
+    return text.visit([](auto view) { return decode(view); });
+}

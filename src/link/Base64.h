@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/Base64Text.h"
+
 #include <QByteArray>
 #include <QStringView>
 
@@ -13,4 +15,6 @@ class Base64 {
 public:
     static std::optional<QByteArray> decode(QStringView text);
     static std::optional<QByteArray> decode(QByteArrayView text);
+    // A chunk's text decoded on arrival is not decoded again.
+    static std::optional<QByteArray> decode(const Base64Text& text);
 };

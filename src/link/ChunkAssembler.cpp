@@ -72,7 +72,9 @@ bool ChunkAssembler::addChunk(const QString& requestId, qint64 index, qint64 tot
                         size += part->size();
                     }
                 }
-                if (whole) {
+                if (whole && recorded == 1) {
+                    joined = *entry->constFind(0); // a payload of one chunk is that chunk, shared
+                } else if (whole) {
                     joined.resize(size);
                     adviseHugePages(joined.data(), static_cast<std::size_t>(size));
                     char* out = joined.data();

@@ -1,88 +1,23 @@
 #pragma once
 
+#include "link/IpcArgs.h"
+#include "link/IpcError.h"
+#include "link/SessionContext.h"
+#include "link/UiCommand.h"
+#include "link/WireCodec.h"
+
 #include <QByteArray>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QMap>
 #include <QString>
-#include <QStringList>
 
 #include <optional>
+#include <tuple>
 
-// The JSON envelope of every message between Mossbridge and the browser extension, and the
-// records nested in it. Decoding is strict: required keys must be present and every value must
-// have the exact JSON type of its field (an integer field rejects "3" and 3.5), at every level.
-// Keys a record does not declare are ignored. Encoding writes only the fields that have a
-// value, never null.
-
-struct IPCError {
-    QString message;
-
-    QJsonObject toJson() const;
-    static std::optional<IPCError> fromJson(const QJsonValue& value);
-    bool operator==(const IPCError&) const = default;
-};
-
-struct SessionContext {
-    qint64 tabId = 0;
-    qint64 windowId = 0;
-    std::optional<QString> status;
-
-    QJsonObject toJson() const;
-    static std::optional<SessionContext> fromJson(const QJsonValue& value);
-    bool operator==(const SessionContext&) const = default;
-};
-
-struct UICommand {
-    QString type;
-    std::optional<QString> message;
-    std::optional<qint64> current;
-    std::optional<qint64> total;
-    std::optional<qint64> autoHideMs;
-    std::optional<QString> obsidianUrl;
-    std::optional<QString> vaultName;
-    std::optional<QString> filePath;
-    std::optional<bool> showOpenButton;
-
-    QJsonObject toJson() const;
-    static std::optional<UICommand> fromJson(const QJsonValue& value);
-    bool operator==(const UICommand&) const = default;
-};
-
-struct IPCArgs {
-    std::optional<QString> chunkBase64;
-    std::optional<qint64> chunkIndex;
-    std::optional<qint64> totalChunks;
-    std::optional<QString> filename;
-    std::optional<QString> destDir;
-    std::optional<QString> htmlRequestId;
-    std::optional<QString> message;
-    std::optional<QString> url;
-    std::optional<QString> position;
-    std::optional<double> value;
-    std::optional<qint64> distancePx;
-    std::optional<qint64> delayMs;
-    std::optional<QString> selector;
-    std::optional<QStringList> selectors;
-    std::optional<qint64> delta;
-    std::optional<bool> inContainer;
-    std::optional<qint64> windowX;
-    std::optional<qint64> windowY;
-    std::optional<QString> token;
-    std::optional<QString> origin;
-    std::optional<bool> isBackground;
-    std::optional<qint64> tabId;
-    std::optional<qint64> windowId;
-    std::optional<QString> chatTitle;
-    std::optional<SessionContext> session;
-    std::optional<UICommand> ui;
-    std::optional<QString> vaultName;
-    std::optional<QString> version;
-
-    QJsonObject toJson() const;
-    static std::optional<IPCArgs> fromJson(const QJsonValue& value);
-    bool operator==(const IPCArgs&) const = default;
-};
-
+// The JSON envelope of every message between Mossbridge and the browser extension. This header
+// brings the records nested in it too. Reading and writing are WireCodec's: strict, unknown
+// keys ignored, absent optionals never written.
 struct IPCMessage {
     QString version = QStringLiteral("1");
     QString request_id;
@@ -93,8 +28,22 @@ struct IPCMessage {
     std::optional<QMap<QString, QString>> result;
     std::optional<IPCError> error;
 
-    QJsonObject toJson() const;
-    static std::optional<IPCMessage> fromJson(const QJsonValue& value);
+    static constexpr auto wireFields()
+    {
+        return std::tuple {
+            wireField("version", &IPCMessage::version),
+            wireField("request_id", &IPCMessage::request_id),
+            wireField("source", &IPCMessage::source),
+            wireField("type", &IPCMessage::type),
+            wireField("command", &IPCMessage::command),
+            wireField("args", &IPCMessage::args),
+            wireField("result", &IPCMessage::result),
+            wireField("error", &IPCMessage::error),
+        };
+    }
+
+    QJsonObject toJson() const { return WireCodec::write(*this); }
+    static std::optional<IPCMessage> fromJson(const QJsonValue& value) { return WireCodec::read<IPCMessage>(value); }
 
     // A version "1" envelope sent by `source` ("app", "extension").
     static IPCMessage make(const QString& source, const QString& type, const QString& command,
@@ -103,7 +52,12 @@ struct IPCMessage {
     // Compact UTF-8 JSON text of the envelope.
     QByteArray encode() const;
     // Parses and strictly decodes one message; nothing when the bytes are not a valid envelope.
+    // In a chunk message of the usual shape the chunk's text is not copied: it stays a span of
+    // `bytes`, already decoded from base64.
     static std::optional<IPCMessage> decode(const QByteArray& bytes);
+    // The same answer from Qt's parser over all of the bytes, the chunk's text copied with the
+    // rest.
+    static std::optional<IPCMessage> decodeWhole(const QByteArray& bytes);
 
     bool operator==(const IPCMessage&) const = default;
 };

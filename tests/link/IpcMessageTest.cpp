@@ -269,4 +269,165 @@ TEST(IpcMessageRecords, FromJsonRefusesNonObjects)
     EXPECT_TRUE(IPCArgs::fromJson(QJsonObject {}));
 }
 
+// The wire contract of every record, written out once as JSON text: each key with a value of
+// its JSON type, the same values as fullMessage(). The checks below walk that text, so a key
+// that is read under one name and written under another, or read with a looser or stricter type
+// than its field has, shows here.
+constexpr char everyKey[] = R"({
+  "version": "1", "request_id": "A1B2", "source": "app", "type": "response", "command": "exportMarkdown",
+  "args": {
+    "chunkBase64": "aGVsbG8=", "chunkIndex": 0, "totalChunks": 2, "filename": "note.md", "destDir": "Inbox",
+    "htmlRequestId": "H", "message": "m", "url": "https://example.com/a", "position": "top", "value": 12.5,
+    "distancePx": 800, "delayMs": 50, "selector": "div.x", "selectors": ["a", "b"], "delta": -3,
+    "inContainer": true, "windowX": 10, "windowY": 20, "token": "t", "origin": "o", "isBackground": false,
+    "tabId": 7, "windowId": 8, "chatTitle": "Title \"quoted\" \u00fc",
+    "session": {"tabId": 7, "windowId": 8, "status": "exporting"},
+    "ui": {"type": "success", "message": "Done", "current": 3, "total": 4, "autoHideMs": 5000,
+      "obsidianUrl": "obsidian://open?vault=V&file=F", "vaultName": "V", "filePath": "F.md", "showOpenButton": true},
+    "vaultName": "V", "version": "0.10.0"
+  },
+  "result": {"status": "success"},
+  "error": {"message": "none"}
+})";
+
+// The keys that must be present, by their path.
+const QStringList requiredKeys {
+    "version", "request_id", "type", "command", "args.session.tabId", "args.session.windowId", "args.ui.type",
+    "error.message",
+};
+
+QJsonObject contract()
+{
+    QJsonParseError error {};
+    const QJsonDocument document = QJsonDocument::fromJson(everyKey, &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return document.object();
+}
+
+QByteArray text(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// The contract with the value at `path` replaced (or removed when `value` is undefined).
+QJsonObject withValue(QJsonObject object, QStringView path, const QJsonValue& value)
+{
+    const qsizetype dot = path.indexOf(u'.');
+    const QString key = (dot < 0 ? path : path.left(dot)).toString();
+    if (dot >= 0) {
+        object.insert(key, withValue(object.value(key).toObject(), path.mid(dot + 1), value));
+    } else if (value.isUndefined()) {
+        object.remove(key);
+    } else {
+        object.insert(key, value);
+    }
+    return object;
+}
+
+// Every leaf of the contract, by path, with its value. Objects are records, except `result`,
+// whose entries are the leaves.
+void leaves(const QJsonObject& object, const QString& prefix, const std::function<void(const QString&, const QJsonValue&)>& visit)
+{
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        const QString path = prefix + it.key();
+        if (it.value().isObject()) {
+            leaves(it.value().toObject(), path + u'.', visit);
+        } else {
+            visit(path, it.value());
+        }
+    }
+}
+
+enum class Kind { String, Integer, Number, Boolean, StringList };
+
+Kind kindOf(const QJsonValue& value)
+{
+    if (value.isString()) {
+        return Kind::String;
+    }
+    if (value.isBool()) {
+        return Kind::Boolean;
+    }
+    if (value.isArray()) {
+        return Kind::StringList;
+    }
+    const double n = value.toDouble();
+    return n == double(qint64(n)) ? Kind::Integer : Kind::Number;
+}
+
+struct Probe {
+    const char* name;
+    QJsonValue value;
+    // The kinds of field that take it.
+    QList<Kind> takenBy;
+};
+
+const QList<Probe>& probes()
+{
+    static const QList<Probe> all {
+        {"a string", "s", {Kind::String}},
+        {"an integer", 5, {Kind::Integer, Kind::Number}},
+        {"a fraction", 5.5, {Kind::Number}},
+        {"a number beyond 64 bits", 1e300, {Kind::Number}},
+        {"a boolean", true, {Kind::Boolean}},
+        {"an array of strings", QJsonArray {"s"}, {Kind::StringList}},
+        {"an empty array", QJsonArray {}, {Kind::StringList}},
+        {"an array holding a number", QJsonArray {"s", 1}, {}},
+        {"an object", QJsonObject {{"s", "s"}}, {}},
+    };
+    return all;
+}
+
+TEST(IpcMessageRecords, EveryKeyDecodesIntoItsFieldAndIsWrittenBackUnderItsName)
+{
+    const QJsonObject wire = contract();
+    const std::optional<IPCMessage> decoded = IPCMessage::decode(text(wire));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, fullMessage());
+    EXPECT_EQ(fullMessage().toJson(), wire);
+}
+
+TEST(IpcMessageRecords, EachKeyTakesOnlyItsOwnJsonType)
+{
+    const QJsonObject wire = contract();
+    int checked = 0;
+    leaves(wire, QString(), [&](const QString& path, const QJsonValue& value) {
+        const Kind kind = kindOf(value);
+        for (const Probe& probe : probes()) {
+            const bool taken = probe.takenBy.contains(kind);
+            const QByteArray bytes = text(withValue(wire, path, probe.value));
+            EXPECT_EQ(IPCMessage::decode(bytes).has_value(), taken)
+                << path.toStdString() << " given " << probe.name << ": " << bytes.constData();
+            ++checked;
+        }
+        // A null optional reads as absent; a null map entry is not a string.
+        const bool inMap = path.startsWith("result.");
+        const bool required = requiredKeys.contains(path);
+        EXPECT_EQ(IPCMessage::decode(text(withValue(wire, path, QJsonValue::Null))).has_value(), !required && !inMap)
+            << path.toStdString() << " given null";
+        if (!inMap) {
+            EXPECT_EQ(IPCMessage::decode(text(withValue(wire, path, QJsonValue::Undefined))).has_value(), !required)
+                << path.toStdString() << " left out";
+        }
+    });
+    EXPECT_GT(checked, 0);
+}
+
+TEST(IpcMessageRecords, ANestedRecordOfTheWrongTypeFailsTheWholeMessage)
+{
+    const QJsonObject wire = contract();
+    for (const QString path : {"args", "args.session", "args.ui", "result", "error"}) {
+        for (const QJsonValue& wrong : {QJsonValue("s"), QJsonValue(1), QJsonValue(true), QJsonValue(QJsonArray {})}) {
+            EXPECT_FALSE(IPCMessage::decode(text(withValue(wire, path, wrong))))
+                << path.toStdString() << " given " << text(QJsonObject {{"v", wrong}}).constData();
+        }
+    }
+    // A record that asks for nothing takes an empty object; the others need their keys.
+    EXPECT_TRUE(IPCMessage::decode(text(withValue(wire, u"args", QJsonObject {}))));
+    EXPECT_TRUE(IPCMessage::decode(text(withValue(wire, u"result", QJsonObject {}))));
+    EXPECT_FALSE(IPCMessage::decode(text(withValue(wire, u"args.session", QJsonObject {}))));
+    EXPECT_FALSE(IPCMessage::decode(text(withValue(wire, u"args.ui", QJsonObject {}))));
+    EXPECT_FALSE(IPCMessage::decode(text(withValue(wire, u"error", QJsonObject {}))));
+}
+
 } // namespace
