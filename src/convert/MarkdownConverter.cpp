@@ -117,7 +117,6 @@ public:
     explicit Private(MarkdownConverter& owner)
         : q(owner)
         , downloads(owner)
-        , renderer(downloads)
     {
     }
 
@@ -126,7 +125,7 @@ public:
     QString render(bool dryRun);
     void cleanup();
     QString frontMatter() const;
-    QString convertElementToMarkdown(const HtmlNode& element, bool dryRun);
+    QString convertElementToMarkdown(const HtmlNode& element, MarkdownNodeRenderer& renderer);
 
     MarkdownConverter& q;
     std::unique_ptr<HtmlDocument> soup;
@@ -145,7 +144,6 @@ public:
     qsizetype sizeHint = 0;
     std::chrono::milliseconds deadline { std::chrono::seconds(300) };
     AssetDownloads downloads;
-    MarkdownNodeRenderer renderer;
 };
 
 MarkdownConverter::MarkdownConverter(const QString& htmlContent,
@@ -267,6 +265,8 @@ QString MarkdownConverter::Private::render(bool dryRun)
 
     cleanup();
 
+    // The run's renderer: the dry-run flag and the nesting depths of this run.
+    MarkdownNodeRenderer renderer(downloads, dryRun);
     QString note;
     // The note is usually under half the page's markup; one reservation avoids regrowing a
     // string of many megabytes.
@@ -280,7 +280,7 @@ QString MarkdownConverter::Private::render(bool dryRun)
     // asks for honestly is refused rather than built.
     const qsizetype budget = 16 * sizeHint + (qsizetype(1) << 20);
     const auto appendMessage = [&](const HtmlNode& message) {
-        note += convertElementToMarkdown(message, dryRun);
+        note += convertElementToMarkdown(message, renderer);
         if (note.size() > budget) {
             throw ConversionError("The note would be far larger than the page: its messages nest too deeply");
         }
@@ -371,7 +371,7 @@ QString MarkdownConverter::Private::frontMatter() const
     return lines.join(QLatin1Char('\n'));
 }
 
-QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& element, bool dryRun)
+QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& element, MarkdownNodeRenderer& renderer)
 {
     const PageSelectors& sel = selectors();
     const QStringList classes = element.attr(QStringLiteral("class")).split(QLatin1Char(' '));
@@ -384,7 +384,7 @@ QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& ele
             || classes.contains(QLatin1String("ChatMessagesView_messageTuple")))) {
         QString out;
         for (const HtmlNode* child : element.childElements()) {
-            out += convertElementToMarkdown(*child, dryRun);
+            out += convertElementToMarkdown(*child, renderer);
         }
         return out;
     }
@@ -400,7 +400,7 @@ QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& ele
                 return QStringLiteral("\n*") + element.text() + QStringLiteral("*\n");
             }
             return QStringLiteral("\n> [!QUESTION] You\n")
-                + renderer.processMessageContent(*bubble, QStringLiteral("> "), dryRun) + QLatin1Char('\n');
+                + renderer.processMessageContent(*bubble, QStringLiteral("> ")) + QLatin1Char('\n');
         }
 
         QString name;
@@ -432,7 +432,7 @@ QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& ele
             content = &element;
         }
         return QStringLiteral("\n> [!bot] ") + name + QLatin1Char('\n')
-            + renderer.processMessageContent(*content, QStringLiteral("> "), dryRun) + QLatin1Char('\n');
+            + renderer.processMessageContent(*content, QStringLiteral("> ")) + QLatin1Char('\n');
     }
 
     // Anything else, the "view more" buttons included, contributes nothing.
