@@ -5,7 +5,7 @@
 class HtmlNode;
 
 // What the renderer makes of a node, decided once from its tag and class: the first rule of
-// the node table that the node meets.
+// the node table that the node meets (the class tests come before the tags).
 enum class MarkdownElementKind : std::uint8_t {
     Text,
     ReferencedMessage,   // class contains "ReferencedMessage_container"

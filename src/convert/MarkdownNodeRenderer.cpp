@@ -2,7 +2,7 @@
 
 #include "convert/AssetDownloads.h"
 #include "convert/CssSelector.h"
-#include "convert/HtmlDocument.h"
+#include "convert/HtmlNode.h"
 #include "convert/MarkdownEscaping.h"
 #include "convert/MarkdownOutput.h"
 #include "convert/MarkdownTable.h"
@@ -22,6 +22,8 @@ constexpr int maxDepth = 256;
 // puts a prefix or an indent before each of its lines, so a page of quotes nested hundreds
 // deep would otherwise make a note many times its own size.
 constexpr int maxPrefixedDepth = 16;
+
+static_assert(GUMBO_TAG_H6 - GUMBO_TAG_H1 == 5, "the heading tags follow each other");
 
 struct DepthGuard {
     int& depth;
@@ -47,9 +49,9 @@ bool isBlank(QStringView text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
 }
 
-bool isTag(const HtmlNode& node, QLatin1StringView tag)
+bool isTag(const HtmlNode& node, GumboTag tag)
 {
-    return node.isElement() && node.tagName() == tag;
+    return node.isElement() && node.tag() == tag;
 }
 
 qsizetype longestBacktickRun(QStringView text)
@@ -68,33 +70,39 @@ void appendNodeText(const HtmlNode& root, QString& out)
 {
     struct Frame {
         const HtmlNode* node;
-        std::size_t next;
+        HtmlNode::ChildRange::iterator next;
+        HtmlNode::ChildRange::iterator end;
     };
     if (root.isText()) {
         out += root.wholeText();
         return;
     }
-    std::vector<Frame> stack { { &root, 0 } };
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        const HtmlNode& node = *frame.node;
-        if (frame.next == 0 && node.tagName() == QLatin1String("br")) {
+    std::vector<Frame> stack;
+    const auto enter = [&](const HtmlNode& element) {
+        if (element.tag() == GUMBO_TAG_BR) {
             out += QLatin1Char('\n');
         }
-        const auto& children = node.childNodes();
-        if (frame.next < children.size()) {
-            const HtmlNode* child = children[frame.next++];
+        const HtmlNode::ChildRange children = element.childNodes();
+        stack.push_back({ &element, children.begin(), children.end() });
+    };
+    enter(root);
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next != frame.end) {
+            const HtmlNode* child = *frame.next++;
             if (child->isText()) {
                 out += child->wholeText();
             } else {
-                stack.push_back({ child, 0 });
+                enter(*child);
             }
             continue;
         }
-        const QString& tag = node.tagName();
-        if (tag == QLatin1String("p") || tag == QLatin1String("div") || tag == QLatin1String("tr")
-            || tag == QLatin1String("li")) {
+        switch (frame.node->tag()) {
+        case GUMBO_TAG_P: case GUMBO_TAG_DIV: case GUMBO_TAG_TR: case GUMBO_TAG_LI:
             out += QLatin1Char('\n');
+            break;
+        default:
+            break;
         }
         stack.pop_back();
     }
@@ -115,7 +123,7 @@ QString inlineCode(const QString& text)
 // A "p" whose only element child is an "em": the summary line of a folded quote.
 bool isSummaryParagraph(const HtmlNode& node)
 {
-    if (!isTag(node, QLatin1StringView("p"))) {
+    if (!isTag(node, GUMBO_TAG_P)) {
         return false;
     }
     int elements = 0;
@@ -123,7 +131,7 @@ bool isSummaryParagraph(const HtmlNode& node)
     for (const HtmlNode* child : node.childNodes()) {
         if (child->isElement()) {
             ++elements;
-            em = child->tagName() == QLatin1String("em");
+            em = child->tag() == GUMBO_TAG_EM;
         }
     }
     return elements == 1 && em;
@@ -150,16 +158,14 @@ MarkdownNodeRenderer::MarkdownNodeRenderer(AssetDownloads& assets, bool dryRun)
 {
 }
 
-QString MarkdownNodeRenderer::processMessageContent(const HtmlNode& element, const QString& prefix)
+void MarkdownNodeRenderer::processMessageContent(const HtmlNode& element, QStringView prefix, MarkdownOutput& out)
 {
     MarkdownOutput body;
     renderChildren(element, body);
-    const QString trimmed = MarkdownOutput::trimBlankLines(body.text());
-    MarkdownOutput out;
+    const QStringView trimmed = MarkdownOutput::trimBlankLines(body.text());
     if (!trimmed.isEmpty()) {
         out.appendPrefixed(trimmed, prefix, prefix, true);
     }
-    return out.take();
 }
 
 QString MarkdownNodeRenderer::processChildren(const HtmlNode& element)
@@ -200,7 +206,7 @@ void MarkdownNodeRenderer::renderChildren(const HtmlNode& element, MarkdownOutpu
             while (next != children.end() && (*next)->isText() && isBlank((*next)->wholeText())) {
                 ++next;
             }
-            if (next != children.end() && isTag(**next, QLatin1StringView("blockquote"))) {
+            if (next != children.end() && isTag(**next, GUMBO_TAG_BLOCKQUOTE)) {
                 renderDetails(child, **next, out);
                 it = next;
                 continue;
@@ -289,7 +295,7 @@ void MarkdownNodeRenderer::renderElement(const HtmlNode& element, MarkdownElemen
         return;
     case Kind::Heading:
         out.ensureBlankLine();
-        out += QString(element.tagName().at(1).digitValue(), QLatin1Char('#'));
+        out += QString(element.tag() - GUMBO_TAG_H1 + 1, QLatin1Char('#'));
         out += QLatin1Char(' ');
         out += element.text();
         out += QLatin1String("\n\n");
@@ -382,7 +388,7 @@ void MarkdownNodeRenderer::renderList(const HtmlNode& list, bool ordered, Markdo
     out.ensureLineStart();
     if (prefixedDepth_ >= maxPrefixedDepth) {
         for (const HtmlNode* child : list.childNodes()) {
-            if (isTag(*child, QLatin1StringView("li"))) {
+            if (isTag(*child, GUMBO_TAG_LI)) {
                 renderChildren(*child, out);
                 out.ensureLineStart();
             }
@@ -393,7 +399,7 @@ void MarkdownNodeRenderer::renderList(const HtmlNode& list, bool ordered, Markdo
     int number = 0;
     bool any = false;
     for (const HtmlNode* child : list.childNodes()) {
-        if (!isTag(*child, QLatin1StringView("li"))) {
+        if (!isTag(*child, GUMBO_TAG_LI)) {
             continue;
         }
         any = true;
@@ -487,10 +493,11 @@ QString MarkdownNodeRenderer::processReferencedMessage(const HtmlNode& element)
     if (author.isEmpty()) {
         author = QStringLiteral("Unknown");
     }
-    QString text;
+    QString plain;
     if (const HtmlNode* textElement = element.selectFirst(selectors().referencedText)) {
-        text = MarkdownOutput::trimBlankLines(extractNodeText(*textElement));
+        plain = extractNodeText(*textElement);
     }
+    const QStringView text = MarkdownOutput::trimBlankLines(plain);
     MarkdownOutput out;
     out += QStringLiteral("> **") + author + QStringLiteral("**\n");
     if (!text.isEmpty()) {

@@ -18,9 +18,9 @@ public:
     // A dry run counts the assets it meets; the real run also requests them.
     MarkdownNodeRenderer(AssetDownloads& assets, bool dryRun);
 
-    // The element's Markdown with `prefix` in front of every line, surrounding blank lines
-    // trimmed.
-    QString processMessageContent(const HtmlNode& element, const QString& prefix);
+    // Appends the element's Markdown with `prefix` in front of every line, surrounding blank
+    // lines trimmed.
+    void processMessageContent(const HtmlNode& element, QStringView prefix, MarkdownOutput& out);
     QString processChildren(const HtmlNode& element);
     QString convertNodeToMarkdown(const HtmlNode& node);
     // A fenced block: "```" + language, the code, the closing fence (no surrounding blank lines).

@@ -55,7 +55,6 @@ void MarkdownOutput::ensureLineStart()
 
 void MarkdownOutput::appendPrefixed(QStringView text, QStringView first, QStringView rest, bool prefixEmptyLines)
 {
-    text_.reserve(text_.size() + text.size() + (text.count(QLatin1Char('\n')) + 1) * rest.size() + first.size());
     qsizetype pos = 0;
     bool firstLine = true;
     while (pos <= text.size()) {
@@ -79,7 +78,7 @@ void MarkdownOutput::appendPrefixed(QStringView text, QStringView first, QString
     }
 }
 
-QString MarkdownOutput::trimBlankLines(const QString& text)
+QStringView MarkdownOutput::trimBlankLines(QStringView text)
 {
     qsizetype start = 0;
     qsizetype lineStart = 0;

@@ -12,6 +12,8 @@ public:
     const QString& text() const { return text_; }
     QString take() { return std::move(text_); }
     bool isEmpty() const { return text_.isEmpty(); }
+    qsizetype size() const { return text_.size(); }
+    void reserve(qsizetype size) { text_.reserve(size); }
 
     MarkdownOutput& operator+=(QStringView text);
     MarkdownOutput& operator+=(QLatin1StringView text);
@@ -26,7 +28,7 @@ public:
     void appendPrefixed(QStringView text, QStringView first, QStringView rest, bool prefixEmptyLines);
 
     // Drops leading blank lines and trailing whitespace; the first line keeps its indentation.
-    static QString trimBlankLines(const QString& text);
+    static QStringView trimBlankLines(QStringView text);
 
 private:
     void chopTrailingBlanks();

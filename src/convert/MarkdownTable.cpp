@@ -1,6 +1,6 @@
 #include "convert/MarkdownTable.h"
 
-#include "convert/HtmlDocument.h"
+#include "convert/HtmlNode.h"
 
 #include <algorithm>
 
@@ -13,13 +13,13 @@ std::vector<const HtmlNode*> MarkdownTable::rows(const HtmlNode& table)
         if (!child->isElement()) {
             continue;
         }
-        const QString& tag = child->tagName();
-        auto& target = tag == QLatin1String("thead") ? head : tag == QLatin1String("tfoot") ? foot : body;
-        if (tag == QLatin1String("tr")) {
+        const GumboTag tag = child->tag();
+        auto& target = tag == GUMBO_TAG_THEAD ? head : tag == GUMBO_TAG_TFOOT ? foot : body;
+        if (tag == GUMBO_TAG_TR) {
             body.push_back(child);
-        } else if (tag == QLatin1String("thead") || tag == QLatin1String("tbody") || tag == QLatin1String("tfoot")) {
+        } else if (tag == GUMBO_TAG_THEAD || tag == GUMBO_TAG_TBODY || tag == GUMBO_TAG_TFOOT) {
             for (const HtmlNode* row : child->childNodes()) {
-                if (row->isElement() && row->tagName() == QLatin1String("tr")) {
+                if (row->isElement() && row->tag() == GUMBO_TAG_TR) {
                     target.push_back(row);
                 }
             }
@@ -35,7 +35,7 @@ std::vector<const HtmlNode*> MarkdownTable::cells(const HtmlNode& row)
 {
     std::vector<const HtmlNode*> cells;
     for (const HtmlNode* cell : row.childNodes()) {
-        if (cell->isElement() && (isHeaderCell(*cell) || cell->tagName() == QLatin1String("td"))) {
+        if (cell->isElement() && (isHeaderCell(*cell) || cell->tag() == GUMBO_TAG_TD)) {
             cells.push_back(cell);
         }
     }
@@ -44,7 +44,7 @@ std::vector<const HtmlNode*> MarkdownTable::cells(const HtmlNode& row)
 
 bool MarkdownTable::isHeaderCell(const HtmlNode& cell)
 {
-    return cell.tagName() == QLatin1String("th");
+    return cell.isElement() && cell.tag() == GUMBO_TAG_TH;
 }
 
 QString MarkdownTable::write(const std::vector<QStringList>& rows, bool hasHeaderCells)
