@@ -53,7 +53,6 @@ std::unique_ptr<HtmlDocument> HtmlDocument::parse(const QByteArray& utf8Html)
             throw ParseError("The HTML parser could not parse the page");
         doc->storage_->tree = HtmlTreeBuilder::build(output->root, maxDepth, arena);
     }
-    HtmlTreeBuilder::fitText(doc->storage_->tree);
 
     HtmlNode* root = doc->storage_->tree.nodes.get();
     doc->storage_->root = root;

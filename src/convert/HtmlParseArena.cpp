@@ -1,7 +1,5 @@
 #include "convert/HtmlParseArena.h"
 
-#include "core/MemoryTuning.h"
-
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -62,12 +60,13 @@ HtmlParseArena::SlabHeader* HtmlParseArena::headerOf(void* ptr)
 char* HtmlParseArena::newSlab(int sizeClass)
 {
     if (nextSlab_ == slabsEnd_) {
-        auto* block = new (std::nothrow) Superblock{mapBlock(), 0};
+        auto* block = new (std::nothrow) Superblock();
         if (!block)
             outOfMemory();
+        mapBlock(*block);
         superblocks_.push_back(block);
         current_ = block;
-        nextSlab_ = static_cast<char*>(block->mapping);
+        nextSlab_ = block->slabs;
         slabsEnd_ = nextSlab_ + kBlockBytes;
     }
     char* slab = nextSlab_;
@@ -78,30 +77,23 @@ char* HtmlParseArena::newSlab(int sizeClass)
     return slab;
 }
 
-void* HtmlParseArena::mapBlock()
+void HtmlParseArena::mapBlock(Superblock& block)
 {
-    // Aligned to a huge page, so that the kernel can back the block with two of them: filling
-    // 4 MiB then costs two page faults instead of a thousand.
-    constexpr std::size_t hugePage = 2 * 1024 * 1024;
-    void* raw = mmap(nullptr, kBlockBytes + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED)
+    // A slab more than the block holds, so that the slabs can start on their alignment; the
+    // pages left over are never touched.
+    void* mapping = mmap(nullptr, kBlockBytes + kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED)
         outOfMemory();
-    const auto rawStart = reinterpret_cast<std::uintptr_t>(raw);
-    const auto start = (rawStart + hugePage - 1) & ~(std::uintptr_t(hugePage) - 1);
-    const std::uintptr_t end = start + kBlockBytes;
-    if (start > rawStart)
-        munmap(raw, start - rawStart);
-    if (rawStart + kBlockBytes + hugePage > end)
-        munmap(reinterpret_cast<void*>(end), rawStart + kBlockBytes + hugePage - end);
-    adviseHugePages(reinterpret_cast<void*>(start), kBlockBytes);
-    return reinterpret_cast<void*>(start);
+    block.mapping = mapping;
+    const auto address = reinterpret_cast<std::uintptr_t>(mapping);
+    block.slabs = reinterpret_cast<char*>((address + kSlabBytes - 1) & ~(std::uintptr_t(kSlabBytes) - 1));
 }
 
 void HtmlParseArena::unmap(Superblock& block)
 {
     if (!block.mapping)
         return;
-    munmap(block.mapping, kBlockBytes);
+    munmap(block.mapping, kBlockBytes + kSlabBytes);
     block.mapping = nullptr;
 }
 
@@ -137,6 +129,7 @@ void* HtmlParseArena::allocate(std::size_t size)
         object = sc.bump;
         sc.bump += objectSize;
     }
+    ++sc.live;
     ++headerOf(object)->superblock->live;
     return object;
 }
@@ -151,6 +144,7 @@ void HtmlParseArena::deallocate(void* ptr)
         std::free(header);
         return;
     }
+    --classes_[header->sizeClass].live;
     Superblock& block = *header->superblock;
     --block.live;
     if (releasing_) {
@@ -168,14 +162,22 @@ void HtmlParseArena::releaseEmptyBlocks()
     releasing_ = true;
     // The free lists and the slabs being filled lie in blocks that may go: an allocation from
     // now on (none is expected) starts a block of its own.
-    for (SizeClass& sc : classes_)
-        sc = SizeClass();
+    for (SizeClass& sc : classes_) {
+        sc.freeList = nullptr;
+        sc.bump = sc.end = nullptr;
+    }
     nextSlab_ = slabsEnd_ = nullptr;
     current_ = nullptr;
     for (Superblock* block : superblocks_) {
         if (block->live == 0)
             unmap(*block);
     }
+}
+
+std::size_t HtmlParseArena::liveObjects(std::size_t size) const
+{
+    const int c = classOf(size);
+    return c < 0 ? largeBlocks_.size() : classes_[c].live;
 }
 
 void* HtmlParseArena::gumboAllocate(void* arena, std::size_t size)

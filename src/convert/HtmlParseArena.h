@@ -27,6 +27,9 @@ public:
 
     void* allocate(std::size_t size);
     void deallocate(void* ptr);
+    // How many objects of the size class that holds `size` bytes are alive: at least as many
+    // as there are objects of exactly that size.
+    std::size_t liveObjects(std::size_t size) const;
 
     // From now on nothing is allocated any more, and a block whose last object is freed goes
     // back to the system at once.
@@ -49,6 +52,7 @@ private:
     // A block of slabs, mapped from the system on its own so that it can be given back.
     struct Superblock {
         void* mapping = nullptr;
+        char* slabs = nullptr;  // the first slab, on its alignment
         std::size_t live = 0;   // objects allocated from its slabs and not freed
     };
     struct SlabHeader {
@@ -59,13 +63,14 @@ private:
         FreeObject* freeList = nullptr;
         char* bump = nullptr;
         char* end = nullptr;
+        std::size_t live = 0;
     };
 
     static int classOf(std::size_t size);
     static std::size_t classSize(int sizeClass);
     static SlabHeader* headerOf(void* ptr);
     char* newSlab(int sizeClass);
-    static void* mapBlock();
+    static void mapBlock(Superblock& block);
     static void unmap(Superblock& block);
 
     SizeClass classes_[kClassCount];

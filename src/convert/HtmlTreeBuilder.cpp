@@ -5,10 +5,11 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <type_traits>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -94,100 +95,79 @@ T* rawArray(std::size_t count)
 
 } // namespace
 
-template <typename Visit, typename Leave, typename Skip>
-void HtmlTreeBuilder::walk(const GumboNode* root, Visit&& visit, Leave&& leave, Skip&& skip)
-{
-    std::vector<Level> stack;
-    visit(root, Level{}, stack);
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        if (level.next == level.children->length) {
-            const Level done = level;
-            stack.pop_back();
-            leave(done);
-            continue;
-        }
-        // gumbo's nodes lie far apart: ask for the next sibling but one while this one is read.
-        if (level.next + 2 < level.children->length)
-            __builtin_prefetch(level.children->data[level.next + 2]);
-        const GumboNode* child = childAt(*level.children, level.next++);
-        if (keptNode(child))
-            visit(child, Level(level), stack);
-        else
-            skip(child);
-    }
-}
-
-HtmlTreeBuilder::Counts HtmlTreeBuilder::count(const GumboNode* root)
-{
-    Counts counts;
-    const auto visit = [&counts](const GumboNode* n, const Level&, std::vector<Level>& stack) {
-        ++counts.nodes;
-        if (isElementNode(n)) {
-            const GumboVector& attributes = n->v.element.attributes;
-            counts.attributes += attributes.length;
-            for (unsigned i = 0; i < attributes.length; ++i) {
-                const auto* a = static_cast<const GumboAttribute*>(attributes.data[i]);
-                counts.textUnits += std::strlen(a->name) + std::strlen(a->value);
-            }
-        } else {
-            counts.textUnits += std::strlen(n->v.text.text);
-        }
-        if (const GumboVector* children = keptChildren(n); children && children->length > 0)
-            stack.push_back({n, children, 0, 0, 0});
-    };
-    walk(root, visit, [](const Level&) {}, [](const GumboNode*) {});
-    return counts;
-}
-
 HtmlTreeBuilder::Tree HtmlTreeBuilder::build(const GumboNode* root, int maxDepth, HtmlParseArena& arena)
 {
-    const Counts counts = count(root);
-    if (counts.nodes > UINT32_MAX)
+    // Every node and attribute of gumbo's is an object of its size in the arena, so the arena's
+    // count of such objects bounds how many the copy makes: no walk is needed to count them
+    // (the part of the arrays left over is never touched).
+    const std::size_t nodeCapacity = arena.liveObjects(sizeof(GumboNode));
+    const std::size_t attributeCapacity = arena.liveObjects(sizeof(GumboAttribute));
+    if (nodeCapacity > UINT32_MAX)
         throw ParseError("The page has too many nodes");
     Tree tree;
-    tree.nodeCount = counts.nodes;
-    tree.attributeCount = counts.attributes;
-    tree.textCapacity = counts.textUnits + 1;
-    tree.nodes.reset(rawArray<HtmlNode>(counts.nodes));
-    tree.attributes.reset(rawArray<HtmlAttribute>(counts.attributes));
-    tree.text = std::make_unique_for_overwrite<char16_t[]>(tree.textCapacity);
+    tree.nodes.reset(rawArray<HtmlNode>(nodeCapacity));
+    tree.attributes.reset(rawArray<HtmlAttribute>(attributeCapacity));
 
     HtmlTreeBuilder builder(tree, arena);
-    builder.textEnd_ = tree.text.get();
+    builder.nodeCapacity_ = nodeCapacity;
+    builder.attributeCapacity_ = attributeCapacity;
     arena.releaseEmptyBlocks();
     builder.copy(root, maxDepth);
-    tree.textSize = std::size_t(builder.textEnd_ - tree.text.get());
     return tree;
 }
 
 // Nodes go into the array in document order (pre-order), each with the distance back to its
-// parent; then the subtree sizes are summed from the back.
+// parent; then the subtree sizes are summed from the back. The walk keeps one level per open
+// element, never a whole list of children, and gives each of gumbo's nodes back once it is
+// copied (an element once its children are).
 void HtmlTreeBuilder::copy(const GumboNode* root, int maxDepth)
 {
+    struct Level {
+        const GumboNode* owner;        // the element whose children these are
+        unsigned next;
+        std::uint32_t parent;          // the index of the node they are attached to
+        int depth;                     // the depth of the nodes made from them
+    };
     HtmlNode* nodes = tree_.nodes.get();
-    const auto visit = [&](const GumboNode* gumbo, const Level& at, std::vector<Level>& stack) {
+    std::vector<Level> stack;
+    const auto make = [&](const GumboNode* gumbo, std::uint32_t parent, int depth) {
+        if (nextNode_ == nodeCapacity_)
+            throw ParseError("The page's tree could not be copied");
         const auto index = std::uint32_t(nextNode_++);
         HtmlNode& node = *new (nodes + index) HtmlNode();
-        const int depth = at.children ? at.depth : 1;   // the root is at 1
-        if (at.children)
-            node.parentOffset_ = index - at.parent;
+        if (gumbo != root)
+            node.parentOffset_ = index - parent;
         if (isElementNode(gumbo))
             fillElement(node, *gumbo);
         else
             fillText(node, *gumbo);
         const GumboVector* children = keptChildren(gumbo);
-        if (!children || children->length == 0) {
+        if (!children || children->length == 0)
             release(gumbo);
-            return;
-        }
-        if (depth > maxDepth && !(node.flags_ & HtmlNode::RawTextFlag))
-            stack.push_back({gumbo, children, 0, at.parent, depth});
+        else if (depth > maxDepth && !(node.flags_ & HtmlNode::RawTextFlag))
+            stack.push_back({gumbo, 0, parent, depth});
         else
-            stack.push_back({gumbo, children, 0, index, depth + 1});
+            stack.push_back({gumbo, 0, index, depth + 1});
     };
-    walk(root, visit, [this](const Level& done) { release(done.owner); },
-        [this](const GumboNode* dropped) { release(dropped); });
+    make(root, 0, 1);   // the root is at depth 1
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        const GumboVector& children = level.owner->v.element.children;
+        if (level.next == children.length) {
+            const GumboNode* done = level.owner;
+            stack.pop_back();
+            release(done);
+            continue;
+        }
+        // gumbo's nodes lie far apart: ask for the next sibling but one while this one is read.
+        if (level.next + 2 < children.length)
+            __builtin_prefetch(children.data[level.next + 2]);
+        const GumboNode* child = childAt(children, level.next++);
+        if (keptNode(child))
+            make(child, level.parent, level.depth);
+        else
+            release(child);
+    }
     for (std::size_t i = nextNode_; i-- > 1;) {
         const HtmlNode& n = nodes[i];
         if (n.parentOffset_)
@@ -245,6 +225,8 @@ void HtmlTreeBuilder::fillElement(HtmlNode& node, const GumboNode& gumbo)
         node.flags_ |= HtmlNode::RawTextFlag;
     if (e.attributes.length == 0)
         return;
+    if (attributeCapacity_ - nextAttribute_ < e.attributes.length)
+        throw ParseError("The page's tree could not be copied");
     HtmlAttribute* attrs = tree_.attributes.get() + nextAttribute_;
     nextAttribute_ += e.attributes.length;
     for (unsigned i = 0; i < e.attributes.length; ++i) {
@@ -286,9 +268,21 @@ const HtmlTreeBuilder::UnknownTag& HtmlTreeBuilder::unknownTag(const GumboElemen
     return it->second;
 }
 
+char16_t* HtmlTreeBuilder::textSpace(std::size_t units)
+{
+    if (std::size_t(textLimit_ - textEnd_) < units) {
+        const std::size_t size = std::max(kTextChunkUnits, units);
+        tree_.text.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
+        textEnd_ = tree_.text.back().get();
+        textLimit_ = textEnd_ + size;
+    }
+    return textEnd_;
+}
+
 QStringView HtmlTreeBuilder::appendText(const char* utf8, std::size_t size)
 {
-    char16_t* start = textEnd_;
+    // UTF-8 never takes fewer bytes than UTF-16 takes units.
+    char16_t* start = textSpace(size);
     textEnd_ = reinterpret_cast<char16_t*>(decoder_.appendToBuffer(
         reinterpret_cast<QChar*>(start), QByteArrayView(utf8, qsizetype(size))));
     return QStringView(start, textEnd_ - start);
@@ -301,7 +295,7 @@ QStringView HtmlTreeBuilder::appendAttributeName(const char* name)
     for (std::size_t i = 0; i < size; ++i)
         ascii = ascii && (static_cast<unsigned char>(name[i]) < 0x80);
     if (ascii) {
-        char16_t* start = textEnd_;
+        char16_t* start = textSpace(size);
         for (std::size_t i = 0; i < size; ++i) {
             const char ch = name[i];
             *textEnd_++ = char16_t(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
@@ -310,38 +304,11 @@ QStringView HtmlTreeBuilder::appendAttributeName(const char* name)
     }
     QString lowered = QString::fromUtf8(name, qsizetype(size)).toLower();
     if (std::size_t(lowered.size()) <= size) {
-        char16_t* start = textEnd_;
+        char16_t* start = textSpace(size);
         std::memcpy(start, lowered.utf16(), std::size_t(lowered.size()) * sizeof(char16_t));
         textEnd_ += lowered.size();
         return QStringView(start, textEnd_ - start);
     }
     tree_.names.push_back(std::move(lowered));
     return tree_.names.back();
-}
-
-void HtmlTreeBuilder::fitText(Tree& tree)
-{
-    const char16_t* old = tree.text.get();
-    const std::size_t used = tree.textSize;
-    if (tree.textCapacity - used <= used / 4 + 4096)
-        return;
-    auto text = std::make_unique_for_overwrite<char16_t[]>(used + 1);
-    std::memcpy(text.get(), old, used * sizeof(char16_t));
-    const auto moved = [&](QStringView view) {
-        const auto* data = reinterpret_cast<const char16_t*>(view.data());
-        if (data < old || data >= old + tree.textCapacity)
-            return view;   // a name kept on its own
-        return QStringView(text.get() + (data - old), view.size());
-    };
-    for (std::size_t i = 0; i < tree.nodeCount; ++i) {
-        HtmlNode& n = tree.nodes[i];
-        if (n.isText())
-            n.text_ = moved(n.wholeText()).data();
-    }
-    for (std::size_t i = 0; i < tree.attributeCount; ++i) {
-        tree.attributes[i].name = moved(tree.attributes[i].name);
-        tree.attributes[i].value = moved(tree.attributes[i].value);
-    }
-    tree.text = std::move(text);
-    tree.textCapacity = used + 1;
 }

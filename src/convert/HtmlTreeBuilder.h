@@ -12,13 +12,14 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class HtmlParseArena;
 
 // Copies gumbo's tree into the compact form of HtmlNode: one array of nodes in document
-// order, one of attributes and one buffer holding every text, attribute name and value, each
-// sized by a counting pass, so the copy makes no allocation per node. Tag names are the
-// process-wide names of gumbo's tags; only names gumbo does not know are kept per document.
+// order, one of attributes and large blocks of text holding every text, attribute name and
+// value, so the copy makes no allocation per node. Tag names are the process-wide names of
+// gumbo's tags; only names gumbo does not know are kept per document.
 // Each of gumbo's nodes is handed back to its arena as soon as it is copied (an element once
 // its children are), so the copy takes the place of gumbo's tree rather than adding to it.
 //
@@ -35,22 +36,14 @@ public:
         // pages are filled while gumbo's are given back (both types need no destruction).
         std::unique_ptr<HtmlNode[], FreeMemory> nodes;
         std::unique_ptr<HtmlAttribute[], FreeMemory> attributes;
-        std::unique_ptr<char16_t[]> text;
-        // Names gumbo does not know, and lower-cased names that do not fit the buffer.
+        std::vector<std::unique_ptr<char16_t[]>> text;
+        // Names gumbo does not know, and lower-cased names longer than the name as written.
         std::deque<QString> names;
-        std::size_t nodeCount = 0;
-        std::size_t attributeCount = 0;
-        std::size_t textSize = 0;
-        std::size_t textCapacity = 0;
     };
 
     // `arena` holds gumbo's output and gets each node back once it is copied. Throws
     // ParseError when the page has more nodes than a node can count.
     static Tree build(const GumboNode* root, int maxDepth, HtmlParseArena& arena);
-    // Moves the text into a buffer of its exact size when the counting pass overestimated it
-    // by much (text outside ASCII), and points every node and attribute there. Called once
-    // gumbo's tree is gone, so that the two buffers never live beside it.
-    static void fitText(Tree& tree);
 
 private:
     struct UnknownTag {
@@ -58,36 +51,17 @@ private:
         GumboTag tag;   // the known tag the lower-cased name reads as, if any
     };
 
-    struct Counts {
-        std::size_t nodes = 0;
-        std::size_t attributes = 0;
-        std::size_t textUnits = 0;   // at most one UTF-16 unit per UTF-8 byte
-    };
-
-    // Where the walk over gumbo's tree stands in one element's children, and what the nodes
-    // made from them hang on.
-    struct Level {
-        const GumboNode* owner = nullptr;   // the element whose children they are
-        const GumboVector* children = nullptr;
-        unsigned next = 0;
-        std::uint32_t parent = 0;   // the index of the node they are attached to
-        int depth = 0;              // the depth of the nodes made from them
-    };
+    // Text blocks hold this many UTF-16 units (1 MiB), or a longer text on its own.
+    static constexpr std::size_t kTextChunkUnits = 512 * 1024;
 
     HtmlTreeBuilder(Tree& tree, HtmlParseArena& arena) : tree_(tree), arena_(arena) {}
 
-    // Visits gumbo's kept nodes in document order, `root` first, with the level each was met
-    // at; a visit pushes a level for the node's children when they are to be walked, and
-    // `leave` gets each level when its last child is done, `skip` each node not kept. The
-    // stack holds one level per open element, never a whole list of children.
-    template <typename Visit, typename Leave, typename Skip>
-    static void walk(const GumboNode* root, Visit&& visit, Leave&& leave, Skip&& skip);
-
-    static Counts count(const GumboNode* root);
     void copy(const GumboNode* root, int maxDepth);
     void fillElement(HtmlNode& node, const GumboNode& gumbo);
     void fillText(HtmlNode& node, const GumboNode& gumbo);
     const UnknownTag& unknownTag(const GumboElement& element);
+    // Room for `units` more UTF-16 units of text, in the current block or a new one.
+    char16_t* textSpace(std::size_t units);
     QStringView appendText(const char* utf8, std::size_t size);
     QStringView appendAttributeName(const char* name);
     // Gives back what gumbo allocated for the node itself (not its children), as its own
@@ -96,9 +70,12 @@ private:
 
     Tree& tree_;
     HtmlParseArena& arena_;
+    std::size_t nodeCapacity_ = 0;
+    std::size_t attributeCapacity_ = 0;
     std::size_t nextNode_ = 0;
     std::size_t nextAttribute_ = 0;
     char16_t* textEnd_ = nullptr;
+    char16_t* textLimit_ = nullptr;
     std::unordered_map<std::string, UnknownTag> unknownTags_;
     std::string lowered_;
     // Stateless: each text is decoded on its own, exactly as QString::fromUtf8 would.
