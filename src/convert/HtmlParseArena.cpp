@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <new>
 
 namespace {
 
@@ -24,10 +23,8 @@ constexpr int kSmallClasses = 32;   // 8, 16, ... 256 bytes
 
 HtmlParseArena::~HtmlParseArena()
 {
-    for (Superblock* block : superblocks_) {
-        unmap(*block);
-        delete block;
-    }
+    for (Superblock& block : superblocks_)
+        unmap(block);
     for (void* block : largeBlocks_)
         std::free(block);
 }
@@ -60,13 +57,10 @@ HtmlParseArena::SlabHeader* HtmlParseArena::headerOf(void* ptr)
 char* HtmlParseArena::newSlab(int sizeClass)
 {
     if (nextSlab_ == slabsEnd_) {
-        auto* block = new (std::nothrow) Superblock();
-        if (!block)
-            outOfMemory();
-        mapBlock(*block);
-        superblocks_.push_back(block);
-        current_ = block;
-        nextSlab_ = block->slabs;
+        Superblock& block = superblocks_.emplace_back();
+        mapBlock(block);
+        current_ = &block;
+        nextSlab_ = block.slabs;
         slabsEnd_ = nextSlab_ + kBlockBytes;
     }
     char* slab = nextSlab_;
@@ -168,9 +162,9 @@ void HtmlParseArena::releaseEmptyBlocks()
     }
     nextSlab_ = slabsEnd_ = nullptr;
     current_ = nullptr;
-    for (Superblock* block : superblocks_) {
-        if (block->live == 0)
-            unmap(*block);
+    for (Superblock& block : superblocks_) {
+        if (block.live == 0)
+            unmap(block);
     }
 }
 

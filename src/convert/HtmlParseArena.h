@@ -2,8 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <unordered_set>
-#include <vector>
 
 // The memory behind one gumbo parse. gumbo makes millions of small allocations (nodes, short
 // strings, vectors) and frees most of its temporaries during the parse; with malloc each costs
@@ -74,7 +74,7 @@ private:
     static void unmap(Superblock& block);
 
     SizeClass classes_[kClassCount];
-    std::vector<Superblock*> superblocks_;
+    std::deque<Superblock> superblocks_;   // never moved: slab headers point at them
     Superblock* current_ = nullptr;   // the block new slabs are carved from
     char* nextSlab_ = nullptr;
     char* slabsEnd_ = nullptr;
