@@ -76,13 +76,7 @@ HtmlNode* HtmlDocument::body() const
 
 std::vector<HtmlNode*> HtmlDocument::select(const CssSelector& selector) const
 {
-    std::vector<HtmlNode*> found;
-    HtmlNode::walkElements(storage_->root, [&](const HtmlNode* n) {
-        if (selector.matchesWithin(*n, nullptr))
-            found.push_back(const_cast<HtmlNode*>(n));
-        return true;
-    });
-    return found;
+    return HtmlNode::selectUnder(storage_->root, selector, nullptr);
 }
 
 std::vector<HtmlNode*> HtmlDocument::select(const QString& selector) const
@@ -92,15 +86,7 @@ std::vector<HtmlNode*> HtmlDocument::select(const QString& selector) const
 
 HtmlNode* HtmlDocument::selectFirst(const CssSelector& selector) const
 {
-    HtmlNode* first = nullptr;
-    HtmlNode::walkElements(storage_->root, [&](const HtmlNode* n) {
-        if (selector.matchesWithin(*n, nullptr)) {
-            first = const_cast<HtmlNode*>(n);
-            return false;
-        }
-        return true;
-    });
-    return first;
+    return HtmlNode::selectFirstUnder(storage_->root, selector, nullptr);
 }
 
 HtmlNode* HtmlDocument::selectFirst(const QString& selector) const

@@ -153,17 +153,33 @@ QString HtmlNode::text() const
     return out;
 }
 
-std::vector<HtmlNode*> HtmlNode::select(const CssSelector& selector) const
+std::vector<HtmlNode*> HtmlNode::selectUnder(const HtmlNode* root, const CssSelector& selector, const HtmlNode* scope)
 {
     std::vector<HtmlNode*> found;
-    if (!isElement())
-        return found;
-    walkElements(this, [&](const HtmlNode* n) {
-        if (selector.matchesWithin(*n, this))
+    walkElements(root, [&](const HtmlNode* n) {
+        if (selector.matchesWithin(*n, scope))
             found.push_back(const_cast<HtmlNode*>(n));
         return true;
     });
     return found;
+}
+
+HtmlNode* HtmlNode::selectFirstUnder(const HtmlNode* root, const CssSelector& selector, const HtmlNode* scope)
+{
+    HtmlNode* first = nullptr;
+    walkElements(root, [&](const HtmlNode* n) {
+        if (selector.matchesWithin(*n, scope)) {
+            first = const_cast<HtmlNode*>(n);
+            return false;
+        }
+        return true;
+    });
+    return first;
+}
+
+std::vector<HtmlNode*> HtmlNode::select(const CssSelector& selector) const
+{
+    return isElement() ? selectUnder(this, selector, this) : std::vector<HtmlNode*>();
 }
 
 std::vector<HtmlNode*> HtmlNode::select(const QString& selector) const
@@ -173,17 +189,7 @@ std::vector<HtmlNode*> HtmlNode::select(const QString& selector) const
 
 HtmlNode* HtmlNode::selectFirst(const CssSelector& selector) const
 {
-    HtmlNode* first = nullptr;
-    if (!isElement())
-        return first;
-    walkElements(this, [&](const HtmlNode* n) {
-        if (selector.matchesWithin(*n, this)) {
-            first = const_cast<HtmlNode*>(n);
-            return false;
-        }
-        return true;
-    });
-    return first;
+    return isElement() ? selectFirstUnder(this, selector, this) : nullptr;
 }
 
 HtmlNode* HtmlNode::selectFirst(const QString& selector) const

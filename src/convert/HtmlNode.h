@@ -96,6 +96,9 @@ private:
 
     template <typename Visit>
     static void walkElements(const HtmlNode* root, Visit&& visit);
+    // The elements of root's subtree that match within `scope` (nullptr: the whole tree).
+    static std::vector<HtmlNode*> selectUnder(const HtmlNode* root, const CssSelector& selector, const HtmlNode* scope);
+    static HtmlNode* selectFirstUnder(const HtmlNode* root, const CssSelector& selector, const HtmlNode* scope);
 
     union {
         const QString* name_ = nullptr;   // elements
