@@ -87,7 +87,7 @@ AssetDownloads::AssetDownloads(MarkdownConverter& owner)
 
 bool AssetDownloads::isAttachment(const HtmlNode& element)
 {
-    const QString href = element.attr(QStringLiteral("href"));
+    const QStringView href = element.attrView(u"href");
     if (!href.startsWith(QLatin1String("http"))) {
         return false;
     }

@@ -333,12 +333,12 @@ void MarkdownNodeRenderer::renderLink(const HtmlNode& link, MarkdownOutput& out)
     renderChildren(link, label);
     out += QLatin1Char('[');
     if (label.text().contains(QLatin1Char('\n'))) {
-        out += label.text().simplified();
+        out += label.take().simplified();
     } else {
         out += label.text();
     }
     out += QLatin1String("](");
-    out += MarkdownEscaping::linkDestination(link.attr(QStringLiteral("href")));
+    out += MarkdownEscaping::linkDestination(link.attrView(u"href"));
     out += QLatin1Char(')');
 }
 
@@ -467,7 +467,7 @@ QString MarkdownNodeRenderer::renderCell(const HtmlNode& cell)
     MarkdownOutput rendered;
     renderChildren(cell, rendered);
     // A cell is one line, and a "|" of its own must not split the row.
-    QString text = rendered.text().simplified();
+    QString text = rendered.take().simplified();
     text.replace(QLatin1Char('|'), QLatin1String("\\|"));
     return text;
 }
