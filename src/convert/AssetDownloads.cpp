@@ -87,11 +87,11 @@ AssetDownloads::AssetDownloads(MarkdownConverter& owner)
 
 bool AssetDownloads::isAttachment(const HtmlNode& element)
 {
-    const QString href = element.attr(QStringLiteral("href"));
+    const QStringView href = element.attrView(u"href");
     if (!href.startsWith(QLatin1String("http"))) {
         return false;
     }
-    if (element.attr(QStringLiteral("class")).contains(QLatin1String("Attachments_attachment__"))) {
+    if (element.attrView(u"class").contains(QLatin1String("Attachments_attachment__"))) {
         return true;
     }
     for (const QLatin1StringView extension : attachmentExtensions) {
@@ -127,7 +127,7 @@ QString AssetDownloads::downloadAndLinkAsset(
     }
     if (address.isEmpty()) {
         for (const HtmlNode* child : element.childNodes()) {
-            if (child->isElement() && child->tagName() == QLatin1String("source")) {
+            if (child->isElement() && child->tag() == GUMBO_TAG_SOURCE) {
                 address = child->attr(QStringLiteral("src"));
                 break;
             }

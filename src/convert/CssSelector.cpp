@@ -1,6 +1,10 @@
 #include "convert/CssSelector.h"
 
-#include "convert/HtmlDocument.h"
+#include "convert/HtmlNode.h"
+
+#include <gumbo.h>
+
+#include <QStringMatcher>
 
 #include <algorithm>
 #include <vector>
@@ -61,10 +65,14 @@ struct AttrTest {
     QString name;   // lower case
     AttrOp op = AttrOp::Exists;
     QString value;
+    // Substring tests search with a skip table made once: the page walk runs them on the
+    // class of nearly every element.
+    QStringMatcher matcher;
 };
 
 struct Compound {
     QString tag;   // lower case; empty for any element
+    GumboTag tagId = GUMBO_TAG_UNKNOWN;   // the tag the name stands for, when gumbo knows it
     std::vector<QString> ids;
     std::vector<QString> classes;
     std::vector<AttrTest> attrs;
@@ -79,7 +87,7 @@ struct Complex {
     std::vector<Combinator> combinators;
 };
 
-bool attrMatches(const AttrTest& t, const QString& value)
+bool attrMatches(const AttrTest& t, QStringView value)
 {
     switch (t.op) {
     case AttrOp::Exists:
@@ -96,7 +104,7 @@ bool attrMatches(const AttrTest& t, const QString& value)
     case AttrOp::Suffix:
         return value.endsWith(t.value);
     case AttrOp::Substring:
-        return value.contains(t.value);
+        return t.matcher.indexIn(value) >= 0;
     }
     return false;
 }
@@ -110,29 +118,35 @@ struct CssSelector::Parsed {
     {
         if (c.never)
             return false;
-        if (!c.tag.isEmpty() && e.tagName() != c.tag)
+        // A name gumbo knows is compared as its tag; any other name can only be an element's
+        // that gumbo does not know either.
+        if (c.tagId != GUMBO_TAG_UNKNOWN) {
+            if (e.tag() != c.tagId)
+                return false;
+        } else if (!c.tag.isEmpty() && e.tagName() != c.tag) {
             return false;
+        }
         if (!c.ids.empty()) {
-            const QString* id = e.findAttr(u"id");
+            const HtmlAttribute* id = e.findAttr(u"id");
             if (!id)
                 return false;
             for (const QString& want : c.ids) {
-                if (*id != want)
+                if (id->value != want)
                     return false;
             }
         }
         if (!c.classes.empty()) {
-            const QString* cls = e.findAttr(u"class");
+            const HtmlAttribute* cls = e.findAttr(u"class");
             if (!cls)
                 return false;
             for (const QString& want : c.classes) {
-                if (!containsToken(*cls, want))
+                if (!containsToken(cls->value, want))
                     return false;
             }
         }
         for (const AttrTest& t : c.attrs) {
-            const QString* value = e.findAttr(t.name);
-            if (!value || !attrMatches(t, *value))
+            const HtmlAttribute* a = e.findAttr(t.name);
+            if (!a || !attrMatches(t, a->value))
                 return false;
         }
         return true;
@@ -241,6 +255,8 @@ private:
             ++pos_;
         } else if (!atEnd() && isIdentStart(peek())) {
             c.tag = parseIdentifier().toLower();
+            const QByteArray name = c.tag.toUtf8();
+            c.tagId = gumbo_tagn_enum(name.constData(), unsigned(name.size()));
         }
         while (!atEnd()) {
             const QChar ch = peek();
@@ -384,6 +400,8 @@ private:
                 && std::any_of(t.value.begin(), t.value.end(), isCssWhitespace))) {
             c.never = true;
         }
+        if (t.op == AttrOp::Substring)
+            t.matcher.setPattern(t.value);
         c.attrs.push_back(std::move(t));
     }
 

@@ -1,25 +1,17 @@
 #include "convert/HtmlParseArena.h"
 
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
 
-constexpr std::size_t kSmallStep = 16;
-constexpr int kSmallClasses = 16;   // 16, 32, ... 256 bytes
+// gumbo's objects need no more than pointer alignment, and most of what it keeps is small
+// (vectors of a pointer or two, short strings): classes 8 bytes apart waste least.
+constexpr std::size_t kSmallStep = 8;
+constexpr int kSmallClasses = 32;   // 8, 16, ... 256 bytes
 // Then powers of two: 512, 1024, ... 16384.
-
-} // namespace
-
-HtmlParseArena::~HtmlParseArena()
-{
-    for (void* block : superblocks_)
-        std::free(block);
-    for (void* block : largeBlocks_)
-        std::free(block);
-}
-
-namespace {
 
 [[noreturn]] void outOfMemory()
 {
@@ -28,6 +20,14 @@ namespace {
 }
 
 } // namespace
+
+HtmlParseArena::~HtmlParseArena()
+{
+    for (Superblock& block : superblocks_)
+        unmap(block);
+    for (void* block : largeBlocks_)
+        std::free(block);
+}
 
 int HtmlParseArena::classOf(std::size_t size)
 {
@@ -49,22 +49,46 @@ std::size_t HtmlParseArena::classSize(int sizeClass)
     return (kSmallStep * kSmallClasses) << (sizeClass - kSmallClasses + 1);
 }
 
+HtmlParseArena::SlabHeader* HtmlParseArena::headerOf(void* ptr)
+{
+    return reinterpret_cast<SlabHeader*>(reinterpret_cast<std::uintptr_t>(ptr) & ~(std::uintptr_t(kSlabBytes) - 1));
+}
+
 char* HtmlParseArena::newSlab(int sizeClass)
 {
     if (nextSlab_ == slabsEnd_) {
-        const std::size_t bytes = kSuperblockSlabs * kSlabBytes;
-        void* block = std::malloc(bytes + kSlabBytes);
-        if (!block)
-            outOfMemory();
-        superblocks_.push_back(block);
-        const auto address = reinterpret_cast<std::uintptr_t>(block);
-        nextSlab_ = reinterpret_cast<char*>((address + kSlabBytes - 1) & ~(std::uintptr_t(kSlabBytes) - 1));
-        slabsEnd_ = nextSlab_ + bytes;
+        Superblock& block = superblocks_.emplace_back();
+        mapBlock(block);
+        current_ = &block;
+        nextSlab_ = block.slabs;
+        slabsEnd_ = nextSlab_ + kBlockBytes;
     }
     char* slab = nextSlab_;
     nextSlab_ += kSlabBytes;
-    reinterpret_cast<SlabHeader*>(slab)->sizeClass = sizeClass;
+    auto* header = reinterpret_cast<SlabHeader*>(slab);
+    header->sizeClass = sizeClass;
+    header->superblock = current_;
     return slab;
+}
+
+void HtmlParseArena::mapBlock(Superblock& block)
+{
+    // A slab more than the block holds, so that the slabs can start on their alignment; the
+    // pages left over are never touched.
+    void* mapping = mmap(nullptr, kBlockBytes + kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED)
+        outOfMemory();
+    block.mapping = mapping;
+    const auto address = reinterpret_cast<std::uintptr_t>(mapping);
+    block.slabs = reinterpret_cast<char*>((address + kSlabBytes - 1) & ~(std::uintptr_t(kSlabBytes) - 1));
+}
+
+void HtmlParseArena::unmap(Superblock& block)
+{
+    if (!block.mapping)
+        return;
+    munmap(block.mapping, kBlockBytes + kSlabBytes);
+    block.mapping = nullptr;
 }
 
 void* HtmlParseArena::allocate(std::size_t size)
@@ -78,23 +102,29 @@ void* HtmlParseArena::allocate(std::size_t size)
         if (!block)
             outOfMemory();
         largeBlocks_.insert(block);
-        static_cast<SlabHeader*>(block)->sizeClass = -1;
+        auto* header = static_cast<SlabHeader*>(block);
+        header->sizeClass = -1;
+        header->superblock = nullptr;
         return static_cast<char*>(block) + kHeaderBytes;
     }
     SizeClass& sc = classes_[c];
+    void* object;
     if (sc.freeList) {
-        FreeObject* object = sc.freeList;
-        sc.freeList = object->next;
-        return object;
+        FreeObject* free = sc.freeList;
+        sc.freeList = free->next;
+        object = free;
+    } else {
+        const std::size_t objectSize = classSize(c);
+        if (sc.bump == nullptr || std::size_t(sc.end - sc.bump) < objectSize) {
+            char* slab = newSlab(c);
+            sc.bump = slab + kHeaderBytes;
+            sc.end = slab + kSlabBytes;
+        }
+        object = sc.bump;
+        sc.bump += objectSize;
     }
-    const std::size_t objectSize = classSize(c);
-    if (sc.bump == nullptr || std::size_t(sc.end - sc.bump) < objectSize) {
-        char* slab = newSlab(c);
-        sc.bump = slab + kHeaderBytes;
-        sc.end = slab + kSlabBytes;
-    }
-    void* object = sc.bump;
-    sc.bump += objectSize;
+    ++sc.live;
+    ++headerOf(object)->superblock->live;
     return object;
 }
 
@@ -102,16 +132,46 @@ void HtmlParseArena::deallocate(void* ptr)
 {
     if (!ptr)
         return;
-    auto* base = reinterpret_cast<SlabHeader*>(reinterpret_cast<std::uintptr_t>(ptr) & ~(std::uintptr_t(kSlabBytes) - 1));
-    const int c = base->sizeClass;
-    if (c < 0) {
-        largeBlocks_.erase(base);
-        std::free(base);
+    SlabHeader* header = headerOf(ptr);
+    if (header->sizeClass < 0) {
+        largeBlocks_.erase(header);
+        std::free(header);
+        return;
+    }
+    --classes_[header->sizeClass].live;
+    Superblock& block = *header->superblock;
+    --block.live;
+    if (releasing_) {
+        if (block.live == 0)
+            unmap(block);
         return;
     }
     auto* object = static_cast<FreeObject*>(ptr);
-    object->next = classes_[c].freeList;
-    classes_[c].freeList = object;
+    object->next = classes_[header->sizeClass].freeList;
+    classes_[header->sizeClass].freeList = object;
+}
+
+void HtmlParseArena::releaseEmptyBlocks()
+{
+    releasing_ = true;
+    // The free lists and the slabs being filled lie in blocks that may go: an allocation from
+    // now on (none is expected) starts a block of its own.
+    for (SizeClass& sc : classes_) {
+        sc.freeList = nullptr;
+        sc.bump = sc.end = nullptr;
+    }
+    nextSlab_ = slabsEnd_ = nullptr;
+    current_ = nullptr;
+    for (Superblock& block : superblocks_) {
+        if (block.live == 0)
+            unmap(block);
+    }
+}
+
+std::size_t HtmlParseArena::liveObjects(std::size_t size) const
+{
+    const int c = classOf(size);
+    return c < 0 ? largeBlocks_.size() : classes_[c].live;
 }
 
 void* HtmlParseArena::gumboAllocate(void* arena, std::size_t size)

@@ -5,6 +5,7 @@
 #include "convert/FileNameSanitizer.h"
 #include "convert/HtmlDocument.h"
 #include "convert/MarkdownNodeRenderer.h"
+#include "convert/MarkdownOutput.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -117,7 +118,6 @@ public:
     explicit Private(MarkdownConverter& owner)
         : q(owner)
         , downloads(owner)
-        , renderer(downloads)
     {
     }
 
@@ -126,7 +126,8 @@ public:
     QString render(bool dryRun);
     void cleanup();
     QString frontMatter() const;
-    QString convertElementToMarkdown(const HtmlNode& element, bool dryRun);
+    // Appends the element's Markdown (possibly nothing) to the note.
+    void convertElementToMarkdown(const HtmlNode& element, MarkdownNodeRenderer& renderer, MarkdownOutput& note);
 
     MarkdownConverter& q;
     std::unique_ptr<HtmlDocument> soup;
@@ -145,7 +146,6 @@ public:
     qsizetype sizeHint = 0;
     std::chrono::milliseconds deadline { std::chrono::seconds(300) };
     AssetDownloads downloads;
-    MarkdownNodeRenderer renderer;
 };
 
 MarkdownConverter::MarkdownConverter(const QString& htmlContent,
@@ -267,7 +267,9 @@ QString MarkdownConverter::Private::render(bool dryRun)
 
     cleanup();
 
-    QString note;
+    // The run's renderer: the dry-run flag and the nesting depths of this run.
+    MarkdownNodeRenderer renderer(downloads, dryRun);
+    MarkdownOutput note;
     // The note is usually under half the page's markup; one reservation avoids regrowing a
     // string of many megabytes.
     note.reserve(sizeHint / 2 + 1024);
@@ -280,7 +282,7 @@ QString MarkdownConverter::Private::render(bool dryRun)
     // asks for honestly is refused rather than built.
     const qsizetype budget = 16 * sizeHint + (qsizetype(1) << 20);
     const auto appendMessage = [&](const HtmlNode& message) {
-        note += convertElementToMarkdown(message, dryRun);
+        convertElementToMarkdown(message, renderer, note);
         if (note.size() > budget) {
             throw ConversionError("The note would be far larger than the page: its messages nest too deeply");
         }
@@ -324,7 +326,7 @@ QString MarkdownConverter::Private::render(bool dryRun)
         }
     }
 
-    return note;
+    return note.take();
 }
 
 void MarkdownConverter::Private::cleanup()
@@ -334,27 +336,7 @@ void MarkdownConverter::Private::cleanup()
     if (cleanedUp) {
         return;
     }
-    const CssSelector& furniture = *selectors().cleanup;
-    std::vector<HtmlNode*> found;
-    std::vector<HtmlNode*> stack;
-    if (HtmlNode* root = soup->documentElement()) {
-        stack.push_back(root);
-    }
-    while (!stack.empty()) {
-        HtmlNode* node = stack.back();
-        stack.pop_back();
-        if (furniture.matches(*node)) {
-            found.push_back(node);
-            continue;
-        }
-        const auto& children = node->childNodes();
-        for (auto it = children.rbegin(); it != children.rend(); ++it) {
-            if ((*it)->isElement()) {
-                stack.push_back(*it);
-            }
-        }
-    }
-    HtmlDocument::remove(found);
+    soup->removeMatching(*selectors().cleanup);
     cleanedUp = true;
 }
 
@@ -371,7 +353,8 @@ QString MarkdownConverter::Private::frontMatter() const
     return lines.join(QLatin1Char('\n'));
 }
 
-QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& element, bool dryRun)
+void MarkdownConverter::Private::convertElementToMarkdown(
+    const HtmlNode& element, MarkdownNodeRenderer& renderer, MarkdownOutput& note)
 {
     const PageSelectors& sel = selectors();
     const QStringList classes = element.attr(QStringLiteral("class")).split(QLatin1Char(' '));
@@ -382,25 +365,33 @@ QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& ele
     if (!message
         && (classes.contains(QLatin1String("ChatMessagesView_tupleGroup"))
             || classes.contains(QLatin1String("ChatMessagesView_messageTuple")))) {
-        QString out;
         for (const HtmlNode* child : element.childElements()) {
-            out += convertElementToMarkdown(*child, dryRun);
+            convertElementToMarkdown(*child, renderer, note);
         }
-        return out;
+        return;
     }
 
+    const auto appendItalicText = [&note, &element] {
+        note += QLatin1String("\n*");
+        note += element.text();
+        note += QLatin1String("*\n");
+    };
     if (element.selectFirst(sel.announcement)) {
-        return QStringLiteral("\n*") + element.text() + QStringLiteral("*\n");
+        appendItalicText();
+        return;
     }
 
     if (message) {
         if (element.selectFirst(sel.rightSide)) {
             const HtmlNode* bubble = element.selectFirst(sel.bubble);
             if (!bubble) {
-                return QStringLiteral("\n*") + element.text() + QStringLiteral("*\n");
+                appendItalicText();
+                return;
             }
-            return QStringLiteral("\n> [!QUESTION] You\n")
-                + renderer.processMessageContent(*bubble, QStringLiteral("> "), dryRun) + QLatin1Char('\n');
+            note += QLatin1String("\n> [!QUESTION] You\n");
+            renderer.processMessageContent(*bubble, u"> ", note);
+            note += QLatin1Char('\n');
+            return;
         }
 
         QString name;
@@ -431,12 +422,13 @@ QString MarkdownConverter::Private::convertElementToMarkdown(const HtmlNode& ele
         if (!content) {
             content = &element;
         }
-        return QStringLiteral("\n> [!bot] ") + name + QLatin1Char('\n')
-            + renderer.processMessageContent(*content, QStringLiteral("> "), dryRun) + QLatin1Char('\n');
+        note += QLatin1String("\n> [!bot] ");
+        note += name;
+        note += QLatin1Char('\n');
+        renderer.processMessageContent(*content, u"> ", note);
+        note += QLatin1Char('\n');
     }
-
     // Anything else, the "view more" buttons included, contributes nothing.
-    return {};
 }
 
 QString MarkdownConverter::formatDate(const QString& label) const

@@ -12,7 +12,7 @@ void appendPercentEncoded(QString& out, char16_t c)
 
 } // namespace
 
-QString MarkdownEscaping::linkDestination(const QString& address)
+QString MarkdownEscaping::linkDestination(QStringView address)
 {
     QString out;
     out.reserve(address.size());
@@ -29,7 +29,7 @@ QString MarkdownEscaping::linkDestination(const QString& address)
     return out;
 }
 
-QString MarkdownEscaping::linkText(const QString& text)
+QString MarkdownEscaping::linkText(QStringView text)
 {
     QString out;
     out.reserve(text.size());

@@ -8,7 +8,7 @@ public:
     // An address as the destination of "[text](destination)": blanks, control characters,
     // angle brackets and parentheses would end or break the link, so they are
     // percent-encoded; a backslash is escaped so that it stays a backslash.
-    static QString linkDestination(const QString& address);
+    static QString linkDestination(QStringView address);
     // Text inside "[...]": brackets and backslashes are escaped.
-    static QString linkText(const QString& text);
+    static QString linkText(QStringView text);
 };

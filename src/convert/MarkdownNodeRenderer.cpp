@@ -2,13 +2,15 @@
 
 #include "convert/AssetDownloads.h"
 #include "convert/CssSelector.h"
-#include "convert/HtmlDocument.h"
+#include "convert/HtmlNode.h"
 #include "convert/MarkdownEscaping.h"
+#include "convert/MarkdownOutput.h"
+#include "convert/MarkdownTable.h"
 
 #include <QStringList>
 
 #include <algorithm>
-#include <utility>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -20,6 +22,8 @@ constexpr int maxDepth = 256;
 // puts a prefix or an indent before each of its lines, so a page of quotes nested hundreds
 // deep would otherwise make a note many times its own size.
 constexpr int maxPrefixedDepth = 16;
+
+static_assert(GUMBO_TAG_H6 - GUMBO_TAG_H1 == 5, "the heading tags follow each other");
 
 struct DepthGuard {
     int& depth;
@@ -45,94 +49,9 @@ bool isBlank(QStringView text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
 }
 
-bool isTag(const HtmlNode& node, QLatin1StringView tag)
+bool isTag(const HtmlNode& node, GumboTag tag)
 {
-    return node.isElement() && node.tagName() == tag;
-}
-
-void chopTrailingBlanks(QString& out)
-{
-    qsizetype end = out.size();
-    while (end > 0 && (out.at(end - 1) == QLatin1Char(' ') || out.at(end - 1) == QLatin1Char('\t'))) {
-        --end;
-    }
-    out.truncate(end);
-}
-
-// A block starts after a blank line (or at the very start of its container).
-void ensureBlankLine(QString& out)
-{
-    chopTrailingBlanks(out);
-    if (out.isEmpty()) {
-        return;
-    }
-    if (!out.endsWith(QLatin1Char('\n'))) {
-        out += QLatin1String("\n\n");
-    } else if (!out.endsWith(QLatin1String("\n\n"))) {
-        out += QLatin1Char('\n');
-    }
-}
-
-void ensureLineStart(QString& out)
-{
-    chopTrailingBlanks(out);
-    if (!out.isEmpty() && !out.endsWith(QLatin1Char('\n'))) {
-        out += QLatin1Char('\n');
-    }
-}
-
-bool atLineStart(const QString& out)
-{
-    return out.isEmpty() || out.endsWith(QLatin1Char('\n'));
-}
-
-// Drops leading blank lines and trailing whitespace; the first line keeps its indentation.
-QString trimBlankLines(const QString& text)
-{
-    qsizetype start = 0;
-    qsizetype lineStart = 0;
-    while (start < text.size() && text.at(start).isSpace()) {
-        if (text.at(start) == QLatin1Char('\n')) {
-            lineStart = start + 1;
-        }
-        ++start;
-    }
-    if (start == text.size()) {
-        return {};
-    }
-    qsizetype end = text.size();
-    while (end > lineStart && text.at(end - 1).isSpace()) {
-        --end;
-    }
-    return text.mid(lineStart, end - lineStart);
-}
-
-// Puts `first` before the first line and `rest` before every further line; linear in the text.
-void appendPrefixed(QString& out, const QString& text, QStringView first, QStringView rest,
-    bool prefixEmptyLines)
-{
-    out.reserve(out.size() + text.size() + (text.count(QLatin1Char('\n')) + 1) * rest.size() + first.size());
-    qsizetype pos = 0;
-    bool firstLine = true;
-    while (pos <= text.size()) {
-        qsizetype end = text.indexOf(QLatin1Char('\n'), pos);
-        if (end < 0) {
-            end = text.size();
-        }
-        const QStringView line = QStringView(text).mid(pos, end - pos);
-        if (firstLine) {
-            out += first;
-        } else if (prefixEmptyLines || !line.isEmpty()) {
-            out += rest;
-        }
-        out += line;
-        firstLine = false;
-        if (end == text.size()) {
-            break;
-        }
-        out += QLatin1Char('\n');
-        pos = end + 1;
-    }
+    return node.isElement() && node.tag() == tag;
 }
 
 qsizetype longestBacktickRun(QStringView text)
@@ -151,42 +70,60 @@ void appendNodeText(const HtmlNode& root, QString& out)
 {
     struct Frame {
         const HtmlNode* node;
-        std::size_t next;
+        HtmlNode::ChildRange::iterator next;
+        HtmlNode::ChildRange::iterator end;
     };
     if (root.isText()) {
         out += root.wholeText();
         return;
     }
-    std::vector<Frame> stack { { &root, 0 } };
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        const HtmlNode& node = *frame.node;
-        if (frame.next == 0 && node.tagName() == QLatin1String("br")) {
+    std::vector<Frame> stack;
+    const auto enter = [&](const HtmlNode& element) {
+        if (element.tag() == GUMBO_TAG_BR) {
             out += QLatin1Char('\n');
         }
-        const auto& children = node.childNodes();
-        if (frame.next < children.size()) {
-            const HtmlNode* child = children[frame.next++];
+        const HtmlNode::ChildRange children = element.childNodes();
+        stack.push_back({ &element, children.begin(), children.end() });
+    };
+    enter(root);
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next != frame.end) {
+            const HtmlNode* child = *frame.next++;
             if (child->isText()) {
                 out += child->wholeText();
             } else {
-                stack.push_back({ child, 0 });
+                enter(*child);
             }
             continue;
         }
-        const QString& tag = node.tagName();
-        if (tag == QLatin1String("p") || tag == QLatin1String("div") || tag == QLatin1String("tr")
-            || tag == QLatin1String("li")) {
+        switch (frame.node->tag()) {
+        case GUMBO_TAG_P: case GUMBO_TAG_DIV: case GUMBO_TAG_TR: case GUMBO_TAG_LI:
             out += QLatin1Char('\n');
+            break;
+        default:
+            break;
         }
         stack.pop_back();
     }
 }
 
+// Inline code in a backtick string longer than any inside, padded so that the code may start
+// or end with a backtick.
+QString inlineCode(const QString& text)
+{
+    const qsizetype run = longestBacktickRun(text);
+    if (run == 0) {
+        return QLatin1Char('`') + text + QLatin1Char('`');
+    }
+    const QString fence(run + 1, QLatin1Char('`'));
+    return fence + QLatin1Char(' ') + text + QLatin1Char(' ') + fence;
+}
+
 // A "p" whose only element child is an "em": the summary line of a folded quote.
 bool isSummaryParagraph(const HtmlNode& node)
 {
-    if (!isTag(node, QLatin1StringView("p"))) {
+    if (!isTag(node, GUMBO_TAG_P)) {
         return false;
     }
     int elements = 0;
@@ -194,7 +131,7 @@ bool isSummaryParagraph(const HtmlNode& node)
     for (const HtmlNode* child : node.childNodes()) {
         if (child->isElement()) {
             ++elements;
-            em = child->tagName() == QLatin1String("em");
+            em = child->tag() == GUMBO_TAG_EM;
         }
     }
     return elements == 1 && em;
@@ -215,46 +152,44 @@ QString firstNonEmptyText(const HtmlNode& root, std::initializer_list<const CssS
 
 } // namespace
 
-MarkdownNodeRenderer::MarkdownNodeRenderer(AssetDownloads& assets)
+MarkdownNodeRenderer::MarkdownNodeRenderer(AssetDownloads& assets, bool dryRun)
     : assets_(assets)
+    , dryRun_(dryRun)
 {
 }
 
-QString MarkdownNodeRenderer::processMessageContent(
-    const HtmlNode& element, const QString& prefix, bool dryRun)
+void MarkdownNodeRenderer::processMessageContent(const HtmlNode& element, QStringView prefix, MarkdownOutput& out)
 {
-    QString body;
-    appendChildren(element, body, dryRun);
-    const QString trimmed = trimBlankLines(body);
-    QString out;
+    MarkdownOutput body;
+    renderChildren(element, body);
+    const QStringView trimmed = MarkdownOutput::trimBlankLines(body.text());
     if (!trimmed.isEmpty()) {
-        appendPrefixed(out, trimmed, prefix, prefix, true);
+        out.appendPrefixed(trimmed, prefix, prefix, true);
     }
-    return out;
 }
 
-QString MarkdownNodeRenderer::processChildren(const HtmlNode& element, bool dryRun)
+QString MarkdownNodeRenderer::processChildren(const HtmlNode& element)
 {
-    QString out;
-    appendChildren(element, out, dryRun);
-    return out;
+    MarkdownOutput out;
+    renderChildren(element, out);
+    return out.take();
 }
 
-QString MarkdownNodeRenderer::convertNodeToMarkdown(const HtmlNode& element, bool dryRun)
+QString MarkdownNodeRenderer::convertNodeToMarkdown(const HtmlNode& node)
 {
-    QString out;
-    appendNode(element, out, dryRun);
-    return out;
+    MarkdownOutput out;
+    renderNode(node, out);
+    return out.take();
 }
 
-void MarkdownNodeRenderer::appendChildren(const HtmlNode& element, QString& out, bool dryRun)
+void MarkdownNodeRenderer::renderChildren(const HtmlNode& element, MarkdownOutput& out)
 {
     const auto& children = element.childNodes();
-    for (std::size_t i = 0; i < children.size(); ++i) {
-        const HtmlNode& child = *children[i];
+    for (auto it = children.begin(); it != children.end(); ++it) {
+        const HtmlNode& child = **it;
         if (child.isText()) {
-            const QString& text = child.wholeText();
-            if (!atLineStart(out)) {
+            const QStringView text = child.wholeText();
+            if (!out.atLineStart()) {
                 out += text;
             } else if (!isBlank(text)) {
                 // Source indentation at the start of a line would turn into a code block.
@@ -262,173 +197,172 @@ void MarkdownNodeRenderer::appendChildren(const HtmlNode& element, QString& out,
                 while (text.at(skip).isSpace()) {
                     ++skip;
                 }
-                out += QStringView(text).mid(skip);
+                out += text.mid(skip);
             }
             continue;
         }
         if (isSummaryParagraph(child)) {
-            std::size_t next = i + 1;
-            while (next < children.size() && children[next]->isText() && isBlank(children[next]->wholeText())) {
+            auto next = std::next(it);
+            while (next != children.end() && (*next)->isText() && isBlank((*next)->wholeText())) {
                 ++next;
             }
-            if (next < children.size() && isTag(*children[next], QLatin1StringView("blockquote"))) {
-                QString quote;
-                appendNode(*children[next], quote, dryRun);
-                ensureBlankLine(out);
-                out += QLatin1String("<details>\n<summary>");
-                out += child.text().toHtmlEscaped();
-                out += QLatin1String("</summary>\n\n");
-                out += trimBlankLines(quote);
-                out += QLatin1String("\n\n</details>\n\n");
-                i = next;
+            if (next != children.end() && isTag(**next, GUMBO_TAG_BLOCKQUOTE)) {
+                renderDetails(child, **next, out);
+                it = next;
                 continue;
             }
         }
-        appendNode(child, out, dryRun);
+        renderNode(child, out);
     }
 }
 
-void MarkdownNodeRenderer::appendNode(const HtmlNode& element, QString& out, bool dryRun)
+void MarkdownNodeRenderer::renderDetails(const HtmlNode& summary, const HtmlNode& quote, MarkdownOutput& out)
 {
-    if (!element.isElement()) {
-        out += element.wholeText();
+    MarkdownOutput inner;
+    renderNode(quote, inner);
+    out.ensureBlankLine();
+    out += QLatin1String("<details>\n<summary>");
+    out += summary.text().toHtmlEscaped();
+    out += QLatin1String("</summary>\n\n");
+    out += MarkdownOutput::trimBlankLines(inner.text());
+    out += QLatin1String("\n\n</details>\n\n");
+}
+
+void MarkdownNodeRenderer::renderNode(const HtmlNode& node, MarkdownOutput& out)
+{
+    if (!node.isElement()) {
+        out += node.wholeText();
         return;
     }
     if (depth_ >= maxDepth) {
-        appendNodeText(element, out);
+        out += extractNodeText(node);
         return;
     }
     const DepthGuard guard(depth_);
+    renderElement(node, markdownElementKind(node), out);
+}
 
-    const QString& tag = element.tagName();
-    const QString cls = element.attr(QStringLiteral("class"));
-
-    if (cls.contains(QLatin1String("ReferencedMessage_container"))) {
-        ensureBlankLine(out);
+void MarkdownNodeRenderer::renderElement(const HtmlNode& element, MarkdownElementKind kind, MarkdownOutput& out)
+{
+    using Kind = MarkdownElementKind;
+    switch (kind) {
+    case Kind::ReferencedMessage:
+        out.ensureBlankLine();
         out += processReferencedMessage(element);
-        ensureBlankLine(out);
+        out.ensureBlankLine();
         return;
-    }
-    if (cls.contains(QLatin1String("MarkdownImage_imageContainer"))) {
-        appendChildren(element, out, dryRun);
-        return;
-    }
-    if (tag == QLatin1String("pre") || cls.contains(QLatin1String("MarkdownCodeBlock"))) {
-        ensureBlankLine(out);
+    case Kind::CodeBlock:
+        out.ensureBlankLine();
         out += processCodeBlock(element);
         out += QLatin1String("\n\n");
         return;
-    }
-    if (tag == QLatin1String("img")) {
-        out += assets_.downloadAndLinkAsset(element, QStringLiteral("image"), dryRun);
+    case Kind::Image:
+        out += assets_.downloadAndLinkAsset(element, QStringLiteral("image"), dryRun_);
         return;
-    }
-    if (tag == QLatin1String("video") || tag == QLatin1String("audio")) {
-        out += assets_.downloadAndLinkAsset(element, tag, dryRun);
+    case Kind::Media:
+        out += assets_.downloadAndLinkAsset(element, element.tagName(), dryRun_);
         return;
-    }
-    if (tag == QLatin1String("a")) {
-        if (AssetDownloads::isAttachment(element)) {
-            out += assets_.downloadAndLinkAsset(element, QStringLiteral("file"), dryRun);
-            return;
-        }
-        QString label;
-        appendChildren(element, label, dryRun);
-        if (label.contains(QLatin1Char('\n'))) {
-            label = label.simplified();
-        }
-        out += QLatin1Char('[');
-        out += label;
-        out += QLatin1String("](");
-        out += MarkdownEscaping::linkDestination(element.attr(QStringLiteral("href")));
-        out += QLatin1Char(')');
+    case Kind::Attachment:
+        out += assets_.downloadAndLinkAsset(element, QStringLiteral("file"), dryRun_);
         return;
-    }
-    if (tag == QLatin1String("table")) {
-        const QString table = processTable(element, dryRun);
+    case Kind::Link:
+        renderLink(element, out);
+        return;
+    case Kind::Table: {
+        const QString table = processTable(element);
         if (!table.isEmpty()) {
-            ensureBlankLine(out);
+            out.ensureBlankLine();
             out += table;
-            ensureBlankLine(out);
+            out.ensureBlankLine();
         }
         return;
     }
-    if (tag == QLatin1String("blockquote")) {
-        if (prefixedDepth_ >= maxPrefixedDepth) {
-            ensureBlankLine(out);
-            appendChildren(element, out, dryRun);
-            ensureBlankLine(out);
-            return;
-        }
-        const DepthGuard prefixed(prefixedDepth_);
-        QString inner;
-        appendChildren(element, inner, dryRun);
-        ensureBlankLine(out);
-        appendPrefixed(out, trimBlankLines(inner), u"> ", u"> ", true);
-        out += QLatin1String("\n\n");
+    case Kind::Quote:
+        renderQuote(element, out);
         return;
-    }
-    if (tag == QLatin1String("code")) {
+    case Kind::InlineCode: {
         const QString text = element.text();
-        if (text.isEmpty()) {
-            return;
-        }
-        const qsizetype run = longestBacktickRun(text);
-        if (run == 0) {
-            out += QLatin1Char('`') + text + QLatin1Char('`');
-        } else {
-            // A longer backtick string than any inside, padded so the code may start or end
-            // with a backtick.
-            const QString fence(run + 1, QLatin1Char('`'));
-            out += fence + QLatin1Char(' ') + text + QLatin1Char(' ') + fence;
+        if (!text.isEmpty()) {
+            out += inlineCode(text);
         }
         return;
     }
-    if (tag == QLatin1String("strong") || tag == QLatin1String("b")) {
-        appendDelimited(element, QLatin1StringView("**"), out, dryRun);
+    case Kind::Strong:
+        renderDelimited(element, QLatin1StringView("**"), out);
         return;
-    }
-    if (tag == QLatin1String("em") || tag == QLatin1String("i")) {
-        appendDelimited(element, QLatin1StringView("*"), out, dryRun);
+    case Kind::Emphasis:
+        renderDelimited(element, QLatin1StringView("*"), out);
         return;
-    }
-    if (tag.size() == 2 && tag.at(0) == QLatin1Char('h') && tag.at(1) >= QLatin1Char('1')
-        && tag.at(1) <= QLatin1Char('6')) {
-        ensureBlankLine(out);
-        out += QString(tag.at(1).digitValue(), QLatin1Char('#'));
+    case Kind::Heading:
+        out.ensureBlankLine();
+        out += QString(element.tag() - GUMBO_TAG_H1 + 1, QLatin1Char('#'));
         out += QLatin1Char(' ');
         out += element.text();
         out += QLatin1String("\n\n");
         return;
-    }
-    if (tag == QLatin1String("ul") || tag == QLatin1String("ol")) {
-        appendList(element, tag == QLatin1String("ol"), out, dryRun);
+    case Kind::UnorderedList:
+    case Kind::OrderedList:
+        renderList(element, kind == Kind::OrderedList, out);
         return;
-    }
-    if (tag == QLatin1String("hr")) {
+    case Kind::Rule:
         // After a blank line, so that it never turns the paragraph above into a heading.
-        ensureBlankLine(out);
+        out.ensureBlankLine();
         out += QLatin1String("---\n\n");
         return;
-    }
-    if (tag == QLatin1String("br")) {
+    case Kind::Break:
         out += QLatin1Char('\n');
         return;
-    }
-    if (tag == QLatin1String("p") || tag == QLatin1String("div")) {
-        ensureBlankLine(out);
-        appendChildren(element, out, dryRun);
-        ensureBlankLine(out);
+    case Kind::Block:
+        out.ensureBlankLine();
+        renderChildren(element, out);
+        out.ensureBlankLine();
+        return;
+    case Kind::Text:
+        out += element.wholeText();
+        return;
+    case Kind::ImageContainer:
+    case Kind::Other:
+        renderChildren(element, out);
         return;
     }
-    appendChildren(element, out, dryRun);
 }
 
-void MarkdownNodeRenderer::appendDelimited(
-    const HtmlNode& element, QLatin1StringView delimiter, QString& out, bool dryRun)
+void MarkdownNodeRenderer::renderLink(const HtmlNode& link, MarkdownOutput& out)
 {
-    QString inner;
-    appendChildren(element, inner, dryRun);
+    MarkdownOutput label;
+    renderChildren(link, label);
+    out += QLatin1Char('[');
+    if (label.text().contains(QLatin1Char('\n'))) {
+        out += label.take().simplified();
+    } else {
+        out += label.text();
+    }
+    out += QLatin1String("](");
+    out += MarkdownEscaping::linkDestination(link.attrView(u"href"));
+    out += QLatin1Char(')');
+}
+
+void MarkdownNodeRenderer::renderQuote(const HtmlNode& quote, MarkdownOutput& out)
+{
+    if (prefixedDepth_ >= maxPrefixedDepth) {
+        out.ensureBlankLine();
+        renderChildren(quote, out);
+        out.ensureBlankLine();
+        return;
+    }
+    const DepthGuard prefixed(prefixedDepth_);
+    MarkdownOutput inner;
+    renderChildren(quote, inner);
+    out.ensureBlankLine();
+    out.appendPrefixed(MarkdownOutput::trimBlankLines(inner.text()), u"> ", u"> ", true);
+    out += QLatin1String("\n\n");
+}
+
+void MarkdownNodeRenderer::renderDelimited(const HtmlNode& element, QLatin1StringView delimiter, MarkdownOutput& out)
+{
+    MarkdownOutput rendered;
+    renderChildren(element, rendered);
+    const QString& inner = rendered.text();
     // Emphasis must not start or end with a blank; keep such blanks outside the markers.
     qsizetype start = 0;
     qsizetype end = inner.size();
@@ -449,14 +383,14 @@ void MarkdownNodeRenderer::appendDelimited(
     out += QStringView(inner).mid(end);
 }
 
-void MarkdownNodeRenderer::appendList(const HtmlNode& list, bool ordered, QString& out, bool dryRun)
+void MarkdownNodeRenderer::renderList(const HtmlNode& list, bool ordered, MarkdownOutput& out)
 {
-    ensureLineStart(out);
+    out.ensureLineStart();
     if (prefixedDepth_ >= maxPrefixedDepth) {
         for (const HtmlNode* child : list.childNodes()) {
-            if (isTag(*child, QLatin1StringView("li"))) {
-                appendChildren(*child, out, dryRun);
-                ensureLineStart(out);
+            if (isTag(*child, GUMBO_TAG_LI)) {
+                renderChildren(*child, out);
+                out.ensureLineStart();
             }
         }
         return;
@@ -465,16 +399,17 @@ void MarkdownNodeRenderer::appendList(const HtmlNode& list, bool ordered, QStrin
     int number = 0;
     bool any = false;
     for (const HtmlNode* child : list.childNodes()) {
-        if (!isTag(*child, QLatin1StringView("li"))) {
+        if (!isTag(*child, GUMBO_TAG_LI)) {
             continue;
         }
         any = true;
         const QString marker = ordered ? QString::number(++number) + QStringLiteral(". ") : QStringLiteral("- ");
-        QString item;
-        appendChildren(*child, item, dryRun);
+        MarkdownOutput item;
+        renderChildren(*child, item);
         // Continuation lines are indented to the item's content so nested lists, code and
         // further paragraphs stay inside the item.
-        appendPrefixed(out, trimBlankLines(item).trimmed(), marker, QString(marker.size(), QLatin1Char(' ')), false);
+        out.appendPrefixed(MarkdownOutput::trimBlankLines(item.text()).trimmed(), marker,
+            QString(marker.size(), QLatin1Char(' ')), false);
         out += QLatin1Char('\n');
     }
     if (any) {
@@ -517,9 +452,7 @@ QString MarkdownNodeRenderer::processCodeBlock(const HtmlNode& element)
 
 QString MarkdownNodeRenderer::extractCodeText(const HtmlNode& node)
 {
-    QString out;
-    appendNodeText(node, out);
-    return out;
+    return extractNodeText(node);
 }
 
 QString MarkdownNodeRenderer::extractNodeText(const HtmlNode& node)
@@ -529,98 +462,29 @@ QString MarkdownNodeRenderer::extractNodeText(const HtmlNode& node)
     return out;
 }
 
-QString MarkdownNodeRenderer::renderCell(const HtmlNode& cell, bool dryRun)
+QString MarkdownNodeRenderer::renderCell(const HtmlNode& cell)
 {
-    QString text;
-    appendChildren(cell, text, dryRun);
+    MarkdownOutput rendered;
+    renderChildren(cell, rendered);
     // A cell is one line, and a "|" of its own must not split the row.
-    text = text.simplified();
+    QString text = rendered.take().simplified();
     text.replace(QLatin1Char('|'), QLatin1String("\\|"));
     return text;
 }
 
-QString MarkdownNodeRenderer::processTable(const HtmlNode& table, bool dryRun)
+QString MarkdownNodeRenderer::processTable(const HtmlNode& table)
 {
-    // Rows of this table only (not of tables nested in its cells): head, body, then foot.
-    std::vector<const HtmlNode*> head;
-    std::vector<const HtmlNode*> body;
-    std::vector<const HtmlNode*> foot;
-    for (const HtmlNode* child : table.childNodes()) {
-        if (!child->isElement()) {
-            continue;
-        }
-        const QString& tag = child->tagName();
-        auto& target = tag == QLatin1String("thead") ? head : tag == QLatin1String("tfoot") ? foot : body;
-        if (tag == QLatin1String("tr")) {
-            body.push_back(child);
-        } else if (tag == QLatin1String("thead") || tag == QLatin1String("tbody") || tag == QLatin1String("tfoot")) {
-            for (const HtmlNode* row : child->childNodes()) {
-                if (isTag(*row, QLatin1StringView("tr"))) {
-                    target.push_back(row);
-                }
-            }
-        }
-    }
-    std::vector<const HtmlNode*> rows = std::move(head);
-    rows.insert(rows.end(), body.begin(), body.end());
-    rows.insert(rows.end(), foot.begin(), foot.end());
-
-    std::vector<QStringList> cells;
-    cells.reserve(rows.size());
+    std::vector<QStringList> rows;
     bool hasHeaderCells = false;
-    qsizetype columns = 0;
-    for (const HtmlNode* row : rows) {
+    for (const HtmlNode* row : MarkdownTable::rows(table)) {
         QStringList line;
-        for (const HtmlNode* cell : row->childNodes()) {
-            if (!cell->isElement()) {
-                continue;
-            }
-            const bool th = cell->tagName() == QLatin1String("th");
-            if (th || cell->tagName() == QLatin1String("td")) {
-                hasHeaderCells = hasHeaderCells || th;
-                line.append(renderCell(*cell, dryRun));
-            }
+        for (const HtmlNode* cell : MarkdownTable::cells(*row)) {
+            hasHeaderCells = hasHeaderCells || MarkdownTable::isHeaderCell(*cell);
+            line.append(renderCell(*cell));
         }
-        columns = std::max(columns, line.size());
-        cells.push_back(std::move(line));
+        rows.push_back(std::move(line));
     }
-    if (columns == 0) {
-        return {};
-    }
-
-    QString out;
-    auto writeRow = [&out, columns](const QStringList& line) {
-        out += QLatin1String("| ");
-        for (qsizetype column = 0; column < columns; ++column) {
-            if (column > 0) {
-                out += QLatin1String(" | ");
-            }
-            if (column < line.size()) {
-                out += line.at(column);
-            }
-        }
-        out += QLatin1String(" |\n");
-    };
-    std::size_t first = 0;
-    if (hasHeaderCells) {
-        writeRow(cells.front());
-        first = 1;
-    } else {
-        QStringList names;
-        for (qsizetype column = 1; column <= columns; ++column) {
-            names.append(QStringLiteral("Col ") + QString::number(column));
-        }
-        writeRow(names);
-    }
-    out += QLatin1Char('|');
-    for (qsizetype column = 0; column < columns; ++column) {
-        out += QLatin1String(" --- |");
-    }
-    out += QLatin1Char('\n');
-    for (std::size_t row = first; row < cells.size(); ++row) {
-        writeRow(cells[row]);
-    }
-    return out;
+    return MarkdownTable::write(rows, hasHeaderCells);
 }
 
 QString MarkdownNodeRenderer::processReferencedMessage(const HtmlNode& element)
@@ -629,15 +493,17 @@ QString MarkdownNodeRenderer::processReferencedMessage(const HtmlNode& element)
     if (author.isEmpty()) {
         author = QStringLiteral("Unknown");
     }
-    QString text;
+    QString plain;
     if (const HtmlNode* textElement = element.selectFirst(selectors().referencedText)) {
-        text = trimBlankLines(extractNodeText(*textElement));
+        plain = extractNodeText(*textElement);
     }
-    QString out = QStringLiteral("> **") + author + QStringLiteral("**\n");
+    const QStringView text = MarkdownOutput::trimBlankLines(plain);
+    MarkdownOutput out;
+    out += QStringLiteral("> **") + author + QStringLiteral("**\n");
     if (!text.isEmpty()) {
-        appendPrefixed(out, text, u"> ", u"> ", true);
+        out.appendPrefixed(text, u"> ", u"> ", true);
         out += QLatin1Char('\n');
     }
     out += QLatin1String(">\n");
-    return out;
+    return out.take();
 }

@@ -87,6 +87,38 @@ TEST(HtmlDocument, TextNodesKeepTheirWholeText)
     EXPECT_EQ(ps[0]->childNodes().at(0)->text(), QStringLiteral("a b"));
 }
 
+TEST(HtmlDocument, LongTextsAndValuesComeBackWhole)
+{
+    // Texts and values share large blocks of memory: ones longer than a block, and ones that
+    // end a block, must come back whole and unmixed, outside ASCII too.
+    const QString pattern = QString::fromUtf8("ab\u00e9\U0001F600 <&>");
+    const auto textOf = [&pattern](qsizetype size, int seed) {
+        QString text;
+        text.reserve(size);
+        for (qsizetype i = seed % 3; text.size() < size; ++i)   // starting at "a", "b" or "é"
+            text += pattern.at(i % pattern.size());
+        text.truncate(size);
+        if (!text.isEmpty() && text.back().isHighSurrogate())
+            text.chop(1);   // no lone half of a surrogate pair
+        return text;
+    };
+    const std::vector<qsizetype> sizes = {1, 700 * 1024, 3, 512 * 1024 - 1, 512 * 1024, 512 * 1024 + 1, 17,
+        1024 * 1024 + 7, 2};
+    QString html;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        html += QStringLiteral("<p title=\"") + textOf(sizes[i] / 3 + 1, int(i)).toHtmlEscaped() + QStringLiteral("\">")
+            + textOf(sizes[i], int(i)).toHtmlEscaped() + QStringLiteral("</p>");
+    }
+    auto doc = parseBody(html);
+    const auto ps = doc->select(QStringLiteral("p"));
+    ASSERT_EQ(ps.size(), sizes.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        ASSERT_EQ(ps[i]->childNodes().size(), 1u) << i;
+        EXPECT_TRUE(ps[i]->childNodes()[0]->wholeText() == textOf(sizes[i], int(i))) << i;
+        EXPECT_TRUE(ps[i]->attr(QStringLiteral("title")) == textOf(sizes[i] / 3 + 1, int(i))) << i;
+    }
+}
+
 TEST(HtmlDocument, NormalisedText)
 {
     struct Case {
