@@ -1,3 +1,4 @@
+#include "core/AppIdentity.h"
 #include "core/MemoryTuning.h"
 #include "platform/Application.h"
 #include "platform/SingleInstance.h"
@@ -29,10 +30,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mossbridge"));
     QApplication::setApplicationVersion(QStringLiteral(MOSSBRIDGE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("app.mossbridge.Mossbridge"));
+    QApplication::setDesktopFileName(AppIdentity::id());
     const QStringList urls = launchUrls(QCoreApplication::arguments());
 
-    SingleInstance instance(QStringLiteral("app.mossbridge.Mossbridge"));
+    SingleInstance instance(AppIdentity::id());
     const SingleInstance::Role role = instance.claim();
     if (role == SingleInstance::Role::secondary) {
         const QString error = instance.forward(urls);

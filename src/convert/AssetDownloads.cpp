@@ -5,11 +5,11 @@
 #include "convert/MarkdownConverter.h"
 #include "convert/MarkdownEscaping.h"
 #include "core/FileNameLimit.h"
+#include "core/UuidText.h"
 
 #include <QElapsedTimer>
 #include <QUrl>
 #include <QUrlQuery>
-#include <QUuid>
 
 #include <algorithm>
 #include <array>
@@ -183,7 +183,7 @@ QString AssetDownloads::chooseFilename(
         ? query.queryItemValue(QStringLiteral("pmaid"), QUrl::FullyDecoded)
         : lastPathComponent(parsed);
     if (name.isEmpty() || name == QLatin1String("download")) {
-        name = QStringLiteral("file_") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        name = QStringLiteral("file_") + UuidText::fresh();
     }
     if (assetType == QLatin1String("file")) {
         if (const HtmlNode* title = element.selectFirst(fileInfoTitleSelector())) {

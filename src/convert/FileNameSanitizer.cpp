@@ -1,41 +1,11 @@
 #include "convert/FileNameSanitizer.h"
 
 #include "core/FileNameLimit.h"
+#include "core/Graphemes.h"
 
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
-
-#include <vector>
 
 namespace {
-
-// Offsets of the grapheme-cluster boundaries of `text`, 0 and text.size() included.
-std::vector<qsizetype> graphemeBoundaries(const QString& text)
-{
-    std::vector<qsizetype> bounds { 0 };
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    while (finder.toNextBoundary() > 0) {
-        bounds.push_back(finder.position());
-    }
-    if (bounds.back() != text.size()) {
-        bounds.push_back(text.size());
-    }
-    return bounds;
-}
-
-qsizetype graphemeCount(const QString& text)
-{
-    return static_cast<qsizetype>(graphemeBoundaries(text).size()) - 1;
-}
-
-QString leftGraphemes(const QString& text, qsizetype count)
-{
-    const auto bounds = graphemeBoundaries(text);
-    if (count >= static_cast<qsizetype>(bounds.size()) - 1) {
-        return text;
-    }
-    return text.left(bounds[static_cast<std::size_t>(count)]);
-}
 
 // The text after the last "." (a leading dot starts no extension), as for a path.
 QString pathExtension(const QString& name)
@@ -44,23 +14,22 @@ QString pathExtension(const QString& name)
     return dot > 0 ? name.mid(dot + 1) : QString();
 }
 
-
 // At most 128 user-perceived characters, the extension kept where it is short.
 QString limitCharacters(const QString& text)
 {
-    if (text.size() <= 128 || graphemeCount(text) <= 128) {
+    if (text.size() <= 128 || Graphemes::count(text) <= 128) {
         return text;
     }
     const QString extension = pathExtension(text);
-    const qsizetype limit = 127 - graphemeCount(extension);
+    const qsizetype limit = 127 - Graphemes::count(extension);
     if (!extension.isEmpty() && limit > 10) {
         const QString base = text.left(text.size() - extension.size() - 1);
-        if (graphemeCount(base) > limit) {
-            return leftGraphemes(base, limit) + QLatin1Char('.') + extension;
+        if (Graphemes::count(base) > limit) {
+            return Graphemes::left(base, limit) + QLatin1Char('.') + extension;
         }
         return text;
     }
-    return leftGraphemes(text, 128);
+    return Graphemes::left(text, 128);
 }
 
 // At most 255 bytes of UTF-8, the extension kept.

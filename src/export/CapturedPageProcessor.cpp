@@ -2,6 +2,7 @@
 
 #include "convert/MarkdownConverter.h"
 #include "core/ActivityLog.h"
+#include "core/UuidText.h"
 #include "export/ExportController.h"
 #include "export/ExportResults.h"
 #include "export/ExportText.h"
@@ -54,7 +55,7 @@ void CapturedPageProcessor::processHTML(const QByteArray& data, const QString& r
 
 void CapturedPageProcessor::requestAssetDownload(const QString& url)
 {
-    IPCMessage download = ExportText::appMessage(QStringLiteral("request"), QStringLiteral("download"), ExportText::freshId());
+    IPCMessage download = ExportText::appMessage(QStringLiteral("request"), QStringLiteral("download"), UuidText::fresh());
     IPCArgs args;
     args.url = url;
     download.args = args;

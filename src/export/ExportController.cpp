@@ -5,6 +5,7 @@
 #include "core/AppState.h"
 #include "core/Dispatch.h"
 #include "core/MemoryTuning.h"
+#include "core/UuidText.h"
 #include "core/VersionNumber.h"
 #include "export/CapturedPageProcessor.h"
 #include "export/ExportResults.h"
@@ -155,7 +156,7 @@ void ExportController::serverDidConnect(WebSocketServer&)
     });
     appendLog(QStringLiteral("WebSocket Client connected"));
     if (AppState::shared().showOnboarding()) {
-        send(ExportText::appMessage(QStringLiteral("command"), QStringLiteral("close_connect_tab"), ExportText::freshId()));
+        send(ExportText::appMessage(QStringLiteral("command"), QStringLiteral("close_connect_tab"), UuidText::fresh()));
     }
 }
 
@@ -385,7 +386,7 @@ void ExportController::handleInvokeExport(const IPCMessage& message)
                 return;
             }
             ExportSession session;
-            session.sessionId = ExportText::freshId();
+            session.sessionId = UuidText::fresh();
             session.tabId = *args->tabId;
             session.windowId = *args->windowId;
             session.status = QStringLiteral("starting");
@@ -405,7 +406,7 @@ void ExportController::handleInvokeExport(const IPCMessage& message)
 
 void ExportController::triggerExportToObsidian()
 {
-    pendingExportId_ = ExportText::freshId();
+    pendingExportId_ = UuidText::fresh();
     appendLog(QStringLiteral("Export triggered: ") + *pendingExportId_);
     updateStatus(QStringLiteral("Exporting..."));
 
@@ -446,7 +447,7 @@ void ExportController::sendAbortWithMetrics(const QString& message, std::optiona
         args.windowX = currentExport_->startWindowScrollX;
         args.windowY = currentExport_->startWindowScrollY;
     }
-    IPCMessage abort = ExportText::appMessage(QStringLiteral("command"), QStringLiteral("abort_export"), ExportText::freshId());
+    IPCMessage abort = ExportText::appMessage(QStringLiteral("command"), QStringLiteral("abort_export"), UuidText::fresh());
     abort.args = args;
     send(abort);
 }

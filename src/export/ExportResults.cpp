@@ -1,6 +1,7 @@
 #include "export/ExportResults.h"
 
 #include "core/ActivityLog.h"
+#include "core/Graphemes.h"
 #include "export/ExportController.h"
 #include "export/ExportShell.h"
 #include "export/ExportText.h"
@@ -116,7 +117,7 @@ void ExportResults::addFailedHistoryItem(const QString& title, const QString& fi
 QString ExportResults::notificationTitle(const QString& chatTitle)
 {
     QString title = chatTitle.isEmpty() ? QStringLiteral("Chat") : chatTitle;
-    if (const std::optional<QString> cut = ExportText::cutGraphemes(title, 60)) {
+    if (const std::optional<QString> cut = Graphemes::cut(title, 60)) {
         title = *cut + QStringLiteral("…");
     }
     return QStringLiteral("Mossbridge: \"") + title + QStringLiteral("\"");

@@ -10,14 +10,10 @@
 // Small text and envelope helpers shared by the parts of the export controller.
 class ExportText {
 public:
-    // A fresh request id: an upper-case UUID without braces.
-    static QString freshId();
     // An envelope from the app with the given type, command and request id.
     static IPCMessage appMessage(const QString& type, const QString& command, const QString& requestId);
     // Strict UTF-8: nothing when the bytes are not valid.
     static std::optional<QString> decodeUtf8(const QByteArray& bytes);
     // Why a download failed whose request went to a connection that is gone.
     static QString connectionGone();
-    // The first `count` user-perceived characters, or nothing when the text is not longer.
-    static std::optional<QString> cutGraphemes(const QString& text, int count);
 };

@@ -2,6 +2,7 @@
 
 #include "convert/MarkdownConverter.h"
 #include "core/ActivityLog.h"
+#include "core/Graphemes.h"
 #include "export/CapturedPageProcessor.h"
 #include "export/ExportController.h"
 #include "export/ExportResults.h"
@@ -31,7 +32,7 @@ void MessageDispatcher::receiveFrame(const QByteArray& bytes)
         return;
     }
     if (std::optional<QString> text = ExportText::decodeUtf8(bytes)) {
-        const std::optional<QString> cut = ExportText::cutGraphemes(*text, 200);
+        const std::optional<QString> cut = Graphemes::cut(*text, 200);
         appendLog(QStringLiteral("WS-RCV: ") + (cut ? *cut + QStringLiteral("...") : *text));
     } else {
         appendLog(QStringLiteral("[WS-SERVER] RCV: ") + QString::number(bytes.size()) + QStringLiteral(" bytes (Binary)"));

@@ -2,6 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/Dispatch.h"
+#include "core/UuidText.h"
 #include "export/ExportController.h"
 #include "export/ExportText.h"
 #include "link/WebSocketServer.h"
@@ -39,7 +40,7 @@ std::optional<IPCMessage> RequestExchange::sendRequestAndWait(const QString& com
             args->session = context;
         }
     }
-    const QString requestId = explicitRequestId.value_or(ExportText::freshId());
+    const QString requestId = explicitRequestId.value_or(UuidText::fresh());
     IPCMessage message = ExportText::appMessage(QStringLiteral("request"), command, requestId);
     message.args = args;
 

@@ -1,6 +1,7 @@
 #include "export/ScrollOrchestrator.h"
 
 #include "core/ActivityLog.h"
+#include "core/UuidText.h"
 #include "export/ExportController.h"
 #include "export/ExportResults.h"
 #include "export/ExportText.h"
@@ -364,7 +365,7 @@ void ScrollOrchestrator::finishAtTop(const ScrollRun& run)
         controller_.updateStatus(QStringLiteral("Ready"));
         return;
     }
-    IPCMessage capture = ExportText::appMessage(QStringLiteral("command"), QStringLiteral("capture_start"), ExportText::freshId());
+    IPCMessage capture = ExportText::appMessage(QStringLiteral("command"), QStringLiteral("capture_start"), UuidText::fresh());
     if (run.tabId && run.windowId) {
         IPCArgs captureArgs;
         captureArgs.session = SessionContext {*run.tabId, *run.windowId, QStringLiteral("capturing")};
@@ -406,7 +407,7 @@ void ScrollOrchestrator::sendScrollProgress(const ScrollRun& run)
         args.session = SessionContext {*run.tabId, *run.windowId, QStringLiteral("scrolling")};
     }
     for (const char* command : {"update_ui", "ui_render"}) {
-        IPCMessage message = ExportText::appMessage(QStringLiteral("request"), QString::fromLatin1(command), ExportText::freshId());
+        IPCMessage message = ExportText::appMessage(QStringLiteral("request"), QString::fromLatin1(command), UuidText::fresh());
         message.args = args;
         controller_.send(message);
     }

@@ -1,5 +1,7 @@
 #include "link/WebSocketServer.h"
 
+#include "core/AppIdentity.h"
+#include "core/UuidText.h"
 #include "link/IpcMessage.h"
 #include "link/SocketOwnerLookup.h"
 #include "link/WebSocketServerDelegate.h"
@@ -12,7 +14,6 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
-#include <QUuid>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
@@ -110,7 +111,7 @@ public:
         , port(requestedPort)
         , delegate(initialDelegate)
     {
-        thread.setObjectName(u"app.mossbridge.Mossbridge.websocket.server"_s);
+        thread.setObjectName(AppIdentity::idWith(".websocket.server"));
         context = new QObject;
         context->moveToThread(&thread);
         thread.start();
@@ -270,7 +271,7 @@ public:
         socket->setMaxAllowedIncomingMessageSize(maxMessageSize);
 
         auto connection = std::make_shared<ConnectionState>();
-        connection->id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        connection->id = UuidText::fresh();
         connection->socket = socket;
         const QString endpoint = endpointText(socket);
 

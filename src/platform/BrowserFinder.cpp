@@ -42,7 +42,7 @@ std::optional<QString> BrowserFinder::findBrowser() const
         return found.isEmpty() ? std::nullopt : std::optional<QString>(found);
     };
     // Chrome first, in the order its packages install it; Chromium only when Chrome is absent.
-    for (const QString& name : {QStringLiteral("google-chrome-stable"), QStringLiteral("google-chrome")}) {
+    for (const QString& name : chromeCommands()) {
         if (auto found = onPath(name)) {
             return found;
         }
@@ -52,12 +52,27 @@ std::optional<QString> BrowserFinder::findBrowser() const
             return path;
         }
     }
-    for (const QString& name : {QStringLiteral("chromium"), QStringLiteral("chromium-browser")}) {
+    for (const QString& name : chromiumCommands()) {
         if (auto found = onPath(name)) {
             return found;
         }
     }
     return std::nullopt;
+}
+
+QStringList BrowserFinder::chromeCommands()
+{
+    return {QStringLiteral("google-chrome-stable"), QStringLiteral("google-chrome")};
+}
+
+QStringList BrowserFinder::chromiumCommands()
+{
+    return {QStringLiteral("chromium"), QStringLiteral("chromium-browser")};
+}
+
+QStringList BrowserFinder::windowClasses()
+{
+    return QStringList {QStringLiteral("google-chrome")} + chromiumCommands();
 }
 
 std::optional<QString> BrowserFinder::openInBackground(const QString& browser, const QUrl& url) const

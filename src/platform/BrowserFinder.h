@@ -28,6 +28,13 @@ public:
     // token, so the desktop keeps the focus where it is when it can. The error text on failure.
     virtual std::optional<QString> openInBackground(const QString& browser, const QUrl& url) const;
 
+    // Chrome's commands in the order its packages install them, then Chromium's.
+    static QStringList chromeCommands();
+    static QStringList chromiumCommands();
+    // The window classes of those browsers' windows (Chrome's are "google-chrome" whichever
+    // command started it).
+    static QStringList windowClasses();
+
 private:
     QStringList searchDirectories_;
     QStringList fixedPaths_;

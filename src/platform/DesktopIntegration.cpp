@@ -1,5 +1,6 @@
 #include "platform/DesktopIntegration.h"
 
+#include "core/AppIdentity.h"
 #include "core/CheckedFileWriter.h"
 
 #include <QDir>
@@ -10,11 +11,10 @@
 
 namespace {
 constexpr int toolTimeoutMs = 30000;
-constexpr const char* entryTemplateResource = ":/resources/app.mossbridge.Mossbridge.desktop.in";
 
-QByteArray resourceBytes(const char* path)
+QByteArray resourceBytes(const QString& path)
 {
-    QFile file(QString::fromLatin1(path));
+    QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -51,7 +51,7 @@ void ensureIcon(const DesktopIntegration::Log& log)
             return;
         }
     }
-    const QByteArray icon = resourceBytes(DesktopIntegration::iconResource);
+    const QByteArray icon = resourceBytes(QString::fromLatin1(DesktopIntegration::iconResource));
     if (!icon.isEmpty()) {
         writeWhenChanged(userCopy, icon, log);
     }
@@ -83,9 +83,14 @@ QString DesktopIntegration::applicationsFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/applications");
 }
 
+QString DesktopIntegration::desktopFileName()
+{
+    return AppIdentity::idWith(".desktop");
+}
+
 QString DesktopIntegration::iconSubpath()
 {
-    return QStringLiteral("icons/hicolor/scalable/apps/") + QString::fromLatin1(iconName) + QStringLiteral(".svg");
+    return QStringLiteral("icons/hicolor/scalable/apps/") + AppIdentity::id() + QStringLiteral(".svg");
 }
 
 QString DesktopIntegration::quoteExecArgument(const QString& argument)
@@ -118,7 +123,7 @@ QString DesktopIntegration::quoteExecArgument(const QString& argument)
 QString DesktopIntegration::desktopEntry(const QString& executablePath)
 {
     // The same template is installed by `cmake --install` (resources/InstallDesktopEntry.cmake).
-    QString entry = QString::fromUtf8(resourceBytes(entryTemplateResource));
+    QString entry = QString::fromUtf8(resourceBytes(QStringLiteral(":/resources/") + AppIdentity::idWith(".desktop.in")));
     return entry.replace(QStringLiteral("@MOSSBRIDGE_EXEC@"), quoteExecArgument(executablePath));
 }
 
@@ -138,11 +143,11 @@ void DesktopIntegration::ensureURLSchemeDefaultHandler(const QString& executable
     const QString folder = applicationsFolder();
     const QByteArray entry = desktopEntry(executablePath).toUtf8();
     if (!entry.isEmpty()) {
-        writeWhenChanged(folder + QLatin1Char('/') + QString::fromLatin1(desktopFileName), entry, log);
+        writeWhenChanged(folder + QLatin1Char('/') + desktopFileName(), entry, log);
     }
 
-    runTool(tools.xdgMime, {QStringLiteral("default"), QString::fromLatin1(desktopFileName), QString::fromLatin1(schemeMimeType)});
-    if (queryDefaultHandler(tools) == QString::fromLatin1(desktopFileName)) {
+    runTool(tools.xdgMime, {QStringLiteral("default"), desktopFileName(), QString::fromLatin1(schemeMimeType)});
+    if (queryDefaultHandler(tools) == desktopFileName()) {
         log(QStringLiteral("Registered URL handler for mossbridge://"));
         return;
     }

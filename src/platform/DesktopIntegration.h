@@ -17,16 +17,16 @@ public:
 
     using Log = std::function<void(const QString& line)>;
 
-    static constexpr const char* desktopFileName = "app.mossbridge.Mossbridge.desktop";
+    // The entry's file name: the application id + ".desktop".
+    static QString desktopFileName();
     static constexpr const char* schemeMimeType = "x-scheme-handler/mossbridge";
-    // The entry's Icon: a name the icon theme looks up, installed as a scalable hicolor icon.
-    static constexpr const char* iconName = "app.mossbridge.Mossbridge";
     // The program's icon (the logo), which the windows carry too.
     static constexpr const char* iconResource = ":/resources/logo-trimmed.svg";
 
     // The folder the entry is written to ($XDG_DATA_HOME/applications).
     static QString applicationsFolder();
-    // The icon's place below a data folder: icons/hicolor/scalable/apps/<iconName>.svg.
+    // The icon's place below a data folder: icons/hicolor/scalable/apps/<application id>.svg;
+    // the entry names it by the application id, which the icon theme looks up.
     static QString iconSubpath();
     // The entry's text for the given program.
     static QString desktopEntry(const QString& executablePath);

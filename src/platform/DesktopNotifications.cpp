@@ -1,5 +1,7 @@
 #include "platform/DesktopNotifications.h"
 
+#include "core/AppIdentity.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -44,10 +46,10 @@ void DesktopNotifications::post(const QString& title, const QString& body, const
     QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(service), QString::fromLatin1(path),
         QString::fromLatin1(interface), QStringLiteral("Notify"));
     const QVariantMap hints {
-        {QStringLiteral("desktop-entry"), QStringLiteral("app.mossbridge.Mossbridge")},
+        {QStringLiteral("desktop-entry"), AppIdentity::id()},
         {QStringLiteral("sound-name"), QStringLiteral("message-new-instant")},
     };
-    call << applicationName_ << uint(0) << QStringLiteral("app.mossbridge.Mossbridge") << title << body
+    call << applicationName_ << uint(0) << AppIdentity::id() << title << body
          << QStringList {QStringLiteral("default"), QStringLiteral("Open")} << hints << int(-1);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, userInfo, failed] {

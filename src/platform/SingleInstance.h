@@ -30,7 +30,7 @@ public:
     // are none. Returns the failure's text, or an empty string.
     QString forward(const QStringList& urls);
 
-    // "/app/mossbridge/Mossbridge" for "app.mossbridge.Mossbridge".
+    // The name as an object path: "/" and the name with its dots as slashes.
     static QString objectPath(const QString& applicationId);
 
 Q_SIGNALS:

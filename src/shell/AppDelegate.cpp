@@ -3,10 +3,12 @@
 #include "core/ActivityLog.h"
 #include "core/AppState.h"
 #include "core/Dispatch.h"
+#include "core/StorageKeys.h"
 #include "export/ExportController.h"
 #include "link/WebSocketServer.h"
 #include "platform/Application.h"
 #include "platform/ApplicationLauncher.h"
+#include "platform/BrowserFinder.h"
 #include "platform/DesktopIntegration.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/SingleInstance.h"
@@ -21,6 +23,7 @@
 #include "shell/StatusMenu.h"
 #include "shell/StatusSignalObserver.h"
 #include "storage/AppConfig.h"
+#include "storage/ConfigManager.h"
 #include "storage/ExportHistoryManager.h"
 #include "storage/UserDefaults.h"
 #include "storage/VaultManager.h"
@@ -41,7 +44,6 @@
 
 namespace {
 constexpr int activationDelayMs = 100;
-const QString hasLaunchedBeforeKey = QStringLiteral("HasLaunchedBefore");
 
 // Every activity-log line also goes to standard error, where the journal collects it.
 void writeToStandardError(const QString& line)
@@ -128,18 +130,17 @@ void AppDelegate::applicationDidFinishLaunching()
         }
     };
     tapActions.activateBrowser = [] {
-        ApplicationLauncher::activateRunningApplication(
-            {QStringLiteral("google-chrome"), QStringLiteral("chromium"), QStringLiteral("chromium-browser")});
+        ApplicationLauncher::activateRunningApplication(BrowserFinder::windowClasses());
     };
     tapHandler_ = std::make_unique<NotificationTapHandler>(std::move(tapActions));
     requestNotificationAuthorization();
 
     if (!VaultManager().getVaultURL()) {
         openOnboardingWindow();
-    } else if (!UserDefaults::standard().boolValue(hasLaunchedBeforeKey)) {
+    } else if (!UserDefaults::standard().boolValue(QString(StorageKeys::hasLaunchedBefore))) {
         openMainWindow();
     }
-    UserDefaults::standard().setBool(hasLaunchedBeforeKey, true);
+    UserDefaults::standard().setBool(QString(StorageKeys::hasLaunchedBefore), true);
 
     if (options_.registerURLScheme) {
         ensureURLSchemeDefaultHandler();
@@ -444,5 +445,5 @@ void AppDelegate::launchObsidian()
 
 void AppDelegate::resetOnboardingDebug()
 {
-    UserDefaults::standard().remove(QStringLiteral("UserPreferences"));
+    ConfigManager::shared().removeStoredPreferences();
 }

@@ -1,13 +1,13 @@
 #include "shell/NotificationTapHandler.h"
 
 #include "core/ActivityLog.h"
+#include "core/UuidText.h"
 #include "link/IpcMessage.h"
 #include "platform/ApplicationLauncher.h"
 #include "platform/Workspace.h"
 
 #include <QRegularExpression>
 #include <QUrl>
-#include <QUuid>
 
 namespace {
 
@@ -64,7 +64,7 @@ NotificationTapHandler::Outcome NotificationTapHandler::handle(const QVariantMap
         IPCArgs args;
         args.tabId = tabId;
         args.windowId = windowId;
-        const QString requestId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        const QString requestId = UuidText::fresh();
         actions_.sendToExtension(IPCMessage::make(QStringLiteral("app"), QStringLiteral("command"),
             QStringLiteral("focus_tab"), requestId, args)
                                      .encode());

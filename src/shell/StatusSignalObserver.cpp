@@ -1,13 +1,19 @@
 #include "shell/StatusSignalObserver.h"
 
 #include "core/ActivityLog.h"
+#include "core/AppIdentity.h"
+
+QString StatusSignalObserver::interfaceName()
+{
+    return AppIdentity::idWith(".status");
+}
 
 StatusSignalObserver::StatusSignalObserver(QDBusConnection bus, QObject* parent)
     : QObject(parent)
 {
     if (bus.isConnected()) {
         // Empty service and path: any sender, any object.
-        observing_ = bus.connect(QString(), QString(), QString::fromLatin1(interface), QString::fromLatin1(member), this,
+        bus.connect(QString(), QString(), interfaceName(), QString::fromLatin1(member), this,
             SLOT(handlePost(QVariantMap)));
     }
 }

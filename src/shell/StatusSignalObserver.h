@@ -5,20 +5,17 @@
 #include <QString>
 #include <QVariantMap>
 
-// The extension's native side reports its status as a session-bus signal (interface
-// "app.mossbridge.Mossbridge.status", member "Post", one a{sv} argument), from any sender on
+// The extension's native side reports its status as a session-bus signal (interface: the
+// application id + ".status", member "Post", one a{sv} argument), from any sender on
 // any path. Each post becomes an activity-log line; the active tab's address is passed on.
 class StatusSignalObserver : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr const char* interface = "app.mossbridge.Mossbridge.status";
+    static QString interfaceName();
     static constexpr const char* member = "Post";
 
     explicit StatusSignalObserver(QDBusConnection bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
-
-    // Whether the observer is registered on the bus.
-    bool isObserving() const { return observing_; }
 
     // The log line of a post: message, then " — " + url and " (" + path + ")" when not empty.
     static QString logLine(const QString& message, const QString& url, const QString& path);
@@ -29,7 +26,4 @@ Q_SIGNALS:
 
 public Q_SLOTS:
     void handlePost(const QVariantMap& userInfo);
-
-private:
-    bool observing_ = false;
 };

@@ -1,20 +1,20 @@
 #include "storage/ConfigManager.h"
 
+#include "core/DestinationFolder.h"
+#include "core/StorageKeys.h"
 #include "storage/UserDefaults.h"
 
 namespace {
 
-const QString kPreferencesKey = QStringLiteral("UserPreferences");
-
 UserPreferences loadPreferences(const UserDefaults& defaults)
 {
-    if (const auto data = defaults.data(kPreferencesKey)) {
+    if (const auto data = defaults.data(QString(StorageKeys::userPreferences))) {
         if (auto decoded = UserPreferences::fromJson(*data)) {
             return *decoded;
         }
     }
     // Nothing stored, or a record that does not decode: defaults, not written back.
-    return UserPreferences{std::nullopt, QStringLiteral("Mossbridge Inbox")};
+    return UserPreferences{std::nullopt, DestinationFolder::defaultName()};
 }
 
 } // namespace
@@ -41,7 +41,13 @@ void ConfigManager::save(const UserPreferences& preferences)
 {
     std::lock_guard lock(mutex_);
     preferences_ = preferences;
-    defaults_.setData(kPreferencesKey, preferences.toJson());
+    defaults_.setData(QString(StorageKeys::userPreferences), preferences.toJson());
+}
+
+void ConfigManager::removeStoredPreferences()
+{
+    std::lock_guard lock(mutex_);
+    defaults_.remove(QString(StorageKeys::userPreferences));
 }
 
 void ConfigManager::reload()

@@ -17,6 +17,9 @@ public:
 
     UserPreferences preferences() const;
     void save(const UserPreferences& preferences);
+    // Deletes the stored record; the next start begins with the defaults (and onboarding).
+    // This run keeps the preferences it has.
+    void removeStoredPreferences();
     // Reads the store again (tests re-point the store between cases).
     void reload();
 

@@ -1,6 +1,7 @@
 #include "storage/ExportHistoryManager.h"
 
 #include "core/ActivityLog.h"
+#include "core/StorageKeys.h"
 #include "storage/ConfigManager.h"
 #include "storage/UserDefaults.h"
 #include "storage/VaultManager.h"
@@ -14,9 +15,9 @@
 
 namespace {
 
-const QString kHistoryKey = QStringLiteral("MossbridgeExportHistory");
+const QString kHistoryKey = QString(StorageKeys::exportHistory);
 // Where a stored history that did not fully decode is kept, so the next save loses nothing.
-const QString kUnreadableKey = QStringLiteral("MossbridgeExportHistory.unreadable");
+const QString kUnreadableKey = kHistoryKey + QStringLiteral(".unreadable");
 constexpr qsizetype kRecentCount = 5;
 
 // Standard output and the activity log.

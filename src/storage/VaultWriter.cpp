@@ -1,6 +1,7 @@
 #include "storage/VaultWriter.h"
 
 #include "core/CheckedFileWriter.h"
+#include "core/DestinationFolder.h"
 #include "core/FileNameLimit.h"
 #include "storage/ConfigManager.h"
 #include "storage/VaultManager.h"
@@ -20,7 +21,6 @@ namespace {
 
 using Kind = VaultWriter::WriteError::Kind;
 
-const QString kDefaultDestination = QStringLiteral("Mossbridge Inbox");
 const QString kAssetsFolder = QStringLiteral("assets");
 
 // Gives up on finding a free name after this many tries rather than looping for ever.
@@ -267,7 +267,7 @@ ExportResult VaultWriter::write(const QString& markdown, const QString& filename
     for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
         requirePlainName(it.key(), QStringLiteral("asset"));
     }
-    const QString typed = config_.preferences().destinationFolder.value_or(kDefaultDestination);
+    const QString typed = config_.preferences().destinationFolder.value_or(DestinationFolder::defaultName());
     const auto components = destinationComponents(typed);
     if (!components) {
         throw WriteError(Kind::folderCreationFailed,

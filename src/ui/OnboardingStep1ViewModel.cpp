@@ -1,18 +1,17 @@
 #include "ui/OnboardingStep1ViewModel.h"
 
+#include "core/DestinationFolder.h"
 #include "storage/ConfigManager.h"
 #include "storage/VaultManager.h"
 #include "ui/FolderChooser.h"
 #include "ui/OnboardingColor.h"
-#include "ui/OnboardingTheme.h"
 #include "ui/OnboardingServices.h"
+#include "ui/OnboardingTheme.h"
 
 #include <QFileInfo>
 #include <QPointer>
 
 namespace {
-
-const QString kDefaultFolder = QStringLiteral("Mossbridge Inbox");
 
 QColor white(double opacity)
 {
@@ -90,7 +89,7 @@ QColor OnboardingStep1ViewModel::continueBackground() const
 
 void OnboardingStep1ViewModel::loadSettings()
 {
-    destinationFolder_ = ConfigManager::shared().preferences().destinationFolder.value_or(kDefaultFolder);
+    destinationFolder_ = ConfigManager::shared().preferences().destinationFolder.value_or(DestinationFolder::defaultName());
     if (const auto url = VaultManager().getVaultURL()) {
         hasVault_ = true;
         vaultPath_ = *url;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/DestinationFolder.h"
+
 #include <QColor>
 #include <QObject>
 #include <QString>
@@ -89,7 +91,7 @@ private:
     bool settingsForm_ = false;
     QString vaultPath_ = QStringLiteral("Select Vault");
     QString vaultName_;
-    QString destinationFolder_ = QStringLiteral("Mossbridge Inbox");
+    QString destinationFolder_ = DestinationFolder::defaultName();
     bool isSelecting_ = false;
     bool hasVault_ = false;
     bool hoveringSource_ = false;

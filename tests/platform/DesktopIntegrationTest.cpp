@@ -28,7 +28,7 @@ QStringList registerAndCollect(const QString& executable, const DesktopIntegrati
 
 QString entryPath()
 {
-    return DesktopIntegration::applicationsFolder() + QLatin1Char('/') + QString::fromLatin1(DesktopIntegration::desktopFileName);
+    return DesktopIntegration::applicationsFolder() + QLatin1Char('/') + DesktopIntegration::desktopFileName();
 }
 
 QByteArray readAll(const QString& path)

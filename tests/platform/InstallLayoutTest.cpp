@@ -42,7 +42,7 @@ TEST(InstallLayout, LaysOutTheProgramItsEntryAndItsIcon)
     const QString program = prefix + QStringLiteral("/bin/mossbridge");
     EXPECT_TRUE(QFileInfo(program).isExecutable()) << output.toStdString();
 
-    const QString entryPath = prefix + QStringLiteral("/share/applications/") + QString::fromLatin1(DesktopIntegration::desktopFileName);
+    const QString entryPath = prefix + QStringLiteral("/share/applications/") + DesktopIntegration::desktopFileName();
     const QString entry = QString::fromUtf8(readAll(entryPath));
     EXPECT_EQ(desktopentry::value(entry, QStringLiteral("Exec")), QLatin1Char('"') + program + QStringLiteral("\" %u"));
     // Byte for byte the entry the installed program writes for itself at start.

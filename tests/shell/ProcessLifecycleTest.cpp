@@ -128,7 +128,7 @@ TEST(ProcessLifecycle, AHeadlessStartPrintsOnlyItsLogAndRegistersTheRunningProgr
         EXPECT_TRUE(logLine.match(line).hasMatch()) << line.toStdString();
     }
 
-    QFile entry(DesktopIntegration::applicationsFolder() + QLatin1Char('/') + QString::fromLatin1(DesktopIntegration::desktopFileName));
+    QFile entry(DesktopIntegration::applicationsFolder() + QLatin1Char('/') + DesktopIntegration::desktopFileName());
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QString exec = DesktopIntegration::quoteExecArgument(QFileInfo(QStringLiteral(MOSSBRIDGE_APP_PATH)).canonicalFilePath());
     EXPECT_TRUE(QString::fromUtf8(entry.readAll()).contains(QStringLiteral("\nExec=") + exec + QStringLiteral(" %u\n")));
