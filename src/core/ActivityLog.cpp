@@ -32,12 +32,17 @@ QString ActivityLog::formatLine(const QString& message, const QDateTime& localTi
     return line;
 }
 
+QString ActivityLog::stampedLine(const QString& message) const
+{
+    return formatLine(message, QDateTime::currentDateTime());
+}
+
 void ActivityLog::append(const QString& message)
 {
     if (!hasSink()) {
         return;
     }
-    const QString line = formatLine(message, QDateTime::currentDateTime());
+    const QString line = stampedLine(message);
     dispatchMainAsync([this, line] {
         Sink sink;
         {

@@ -24,6 +24,8 @@ public:
 
     // "[yyyy-MM-dd HH:mm:ss] " + message, with a line feed unless it already ends in one.
     static QString formatLine(const QString& message, const QDateTime& localTime);
+    // The line append() hands on: formatLine() at the current local time. Any thread.
+    QString stampedLine(const QString& message) const;
 
 private:
     ActivityLog() = default;
