@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/LocalTimeStamp.h"
+
 #include <QDateTime>
 #include <QString>
+#include <QStringView>
 
 #include <functional>
 #include <mutex>
@@ -30,8 +33,11 @@ public:
 private:
     ActivityLog() = default;
 
+    static QString lineWithStamp(QStringView stamp, const QString& message);
+
     mutable std::mutex mutex_;
     Sink sink_;
+    LocalTimeStamp stamp_;
 };
 
 // Shorthand for ActivityLog::shared().append(message).
