@@ -164,8 +164,7 @@ void CapturedPageProcessor::run(QString html, const Run& run)
         return;
     }
     html.clear();
-    state_.setActiveConverter(converter);
-    state_.addConversion(converter);
+    state_.startConversion(converter);
     const auto removeConversion = qScopeGuard([this, &converter] { state_.removeConversion(converter); });
 
     const QString noteName = noteFileName(run.filename.value_or(converter->suggestedFilename()));

@@ -95,7 +95,7 @@ void ExportLifecycle::handleRequestAbort(const std::optional<IPCArgs>& args)
     appendLog(QStringLiteral("Request Abort received: ") + reason);
     results_.sendAbortWithMetrics(reason, args ? args->tabId : std::nullopt, args ? args->windowId : std::nullopt,
         std::nullopt);
-    state_.markAborted();
+    state_.setExportAborted(true);
     state_.endSession();
     runtime_.updateStatus(QStringLiteral("Ready"));
 }
@@ -113,7 +113,7 @@ void ExportLifecycle::handleAbortExport(const std::optional<IPCArgs>& args)
     const QString chatTitle = session && session->chatTitle && !session->chatTitle->isEmpty()
         ? *session->chatTitle
         : QStringLiteral("Current Chat");
-    state_.markAborted();
+    state_.setExportAborted(true);
     state_.endSession();
     const QString reason = args && args->message ? *args->message : QStringLiteral("Unknown reason");
     appendLog(QStringLiteral("🛑 Export aborted by extension: ") + reason);

@@ -1,21 +1,11 @@
 #include "export/ExportSession.h"
 
+#include <iterator>
+
 QString ExportSession::wireText(Status status)
 {
-    switch (status) {
-    case Status::starting:
-        return QStringLiteral("starting");
-    case Status::scrolling:
-        return QStringLiteral("scrolling");
-    case Status::capturing:
-        return QStringLiteral("capturing");
-    case Status::downloading:
-        return QStringLiteral("downloading");
-    case Status::error:
-        return QStringLiteral("error");
-    case Status::complete:
-        return QStringLiteral("complete");
-    }
-    Q_UNREACHABLE();
-    return {};
+    // In the order of the enumeration.
+    static const char* const texts[] = {"starting", "scrolling", "capturing", "downloading", "error", "complete"};
+    static_assert(std::size(texts) == static_cast<std::size_t>(Status::complete) + 1);
+    return QString::fromLatin1(texts[static_cast<std::size_t>(status)]);
 }

@@ -6,6 +6,18 @@
 
 #include <QTimer>
 
+namespace {
+
+// A copy of `value`, read with `mutex` held.
+template <typename Value>
+Value readLocked(std::mutex& mutex, const Value& value)
+{
+    std::lock_guard lock(mutex);
+    return value;
+}
+
+} // namespace
+
 ExportSessionState::ExportSessionState()
     : disconnectedSince_(std::chrono::steady_clock::now().time_since_epoch().count())
 {
@@ -132,22 +144,15 @@ void ExportSessionState::stopDisconnectTimer()
 // ---------------------------------------------------------------------------------------------
 // The scroll loop's flags
 
-void ExportSessionState::clearAbort()
+void ExportSessionState::setExportAborted(bool aborted)
 {
     std::lock_guard lock(abortLock_);
-    isExportAborted_ = false;
-}
-
-void ExportSessionState::markAborted()
-{
-    std::lock_guard lock(abortLock_);
-    isExportAborted_ = true;
+    isExportAborted_ = aborted;
 }
 
 bool ExportSessionState::isExportAborted() const
 {
-    std::lock_guard lock(abortLock_);
-    return isExportAborted_;
+    return readLocked(abortLock_, isExportAborted_);
 }
 
 void ExportSessionState::updateTabStatus(bool background)
@@ -165,12 +170,6 @@ void ExportSessionState::clearTabBackgrounded()
     isTabBackgrounded_ = false;
 }
 
-void ExportSessionState::requestTimeoutReset()
-{
-    std::lock_guard lock(timeoutLock_);
-    timeoutResetRequested_ = true;
-}
-
 ExportSessionState::PassLimit ExportSessionState::takePassLimit()
 {
     std::lock_guard lock(timeoutLock_);
@@ -179,16 +178,20 @@ ExportSessionState::PassLimit ExportSessionState::takePassLimit()
     return limit;
 }
 
-bool ExportSessionState::isTabBackgrounded() const
+void ExportSessionState::requestTimeoutReset()
 {
     std::lock_guard lock(timeoutLock_);
-    return isTabBackgrounded_;
+    timeoutResetRequested_ = true;
+}
+
+bool ExportSessionState::isTabBackgrounded() const
+{
+    return readLocked(timeoutLock_, isTabBackgrounded_);
 }
 
 bool ExportSessionState::isTimeoutResetRequested() const
 {
-    std::lock_guard lock(timeoutLock_);
-    return timeoutResetRequested_;
+    return readLocked(timeoutLock_, timeoutResetRequested_);
 }
 
 ExportSessionState::ScrollHandler ExportSessionState::takeScrollCompletionHandler(const QString& requestId)
@@ -202,14 +205,14 @@ ExportSessionState::ScrollHandler ExportSessionState::takeScrollCompletionHandle
 
 std::shared_ptr<MarkdownConverter> ExportSessionState::activeConverter() const
 {
-    std::lock_guard lock(converterLock_);
-    return activeConverter_;
+    return readLocked(converterLock_, activeConverter_);
 }
 
-void ExportSessionState::setActiveConverter(std::shared_ptr<MarkdownConverter> converter)
+void ExportSessionState::startConversion(const std::shared_ptr<MarkdownConverter>& converter)
 {
     std::lock_guard lock(converterLock_);
-    activeConverter_ = std::move(converter);
+    activeConverter_ = converter;
+    conversions_.append(converter);
 }
 
 void ExportSessionState::clearActiveConverter(const std::shared_ptr<MarkdownConverter>& converter)
@@ -220,12 +223,6 @@ void ExportSessionState::clearActiveConverter(const std::shared_ptr<MarkdownConv
     }
 }
 
-void ExportSessionState::addConversion(const std::shared_ptr<MarkdownConverter>& converter)
-{
-    std::lock_guard lock(converterLock_);
-    conversions_.append(converter);
-}
-
 void ExportSessionState::removeConversion(const std::shared_ptr<MarkdownConverter>& converter)
 {
     std::lock_guard lock(converterLock_);
@@ -234,8 +231,7 @@ void ExportSessionState::removeConversion(const std::shared_ptr<MarkdownConverte
 
 QList<std::shared_ptr<MarkdownConverter>> ExportSessionState::conversions() const
 {
-    std::lock_guard lock(converterLock_);
-    return conversions_;
+    return readLocked(converterLock_, conversions_);
 }
 
 // ---------------------------------------------------------------------------------------------

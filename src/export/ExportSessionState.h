@@ -79,8 +79,8 @@ public:
 
     // ---- The scroll loop's flags (any thread, each under its lock) ----
 
-    void clearAbort();
-    void markAborted();
+    // Set by an abort, cleared when a scroll run starts.
+    void setExportAborted(bool aborted);
     bool isExportAborted() const;
 
     // The extension's report of the export's tab; a tab back in front restarts the pass limit.
@@ -104,13 +104,14 @@ public:
 
     // The converter of the running export, which the arriving attachments are fed to.
     std::shared_ptr<MarkdownConverter> activeConverter() const;
-    void setActiveConverter(std::shared_ptr<MarkdownConverter> converter);
+    // A processing run's converter: the active one from now on, and one of the running
+    // conversions until removeConversion.
+    void startConversion(const std::shared_ptr<MarkdownConverter>& converter);
     // Unless a newer run's converter has taken its place.
     void clearActiveConverter(const std::shared_ptr<MarkdownConverter>& converter);
+    void removeConversion(const std::shared_ptr<MarkdownConverter>& converter);
     // Every conversion that is running, the replaced ones included: their downloads were asked
     // of the extension's connection of the time.
-    void addConversion(const std::shared_ptr<MarkdownConverter>& converter);
-    void removeConversion(const std::shared_ptr<MarkdownConverter>& converter);
     QList<std::shared_ptr<MarkdownConverter>> conversions() const;
 
     // ---- The extension's connection (any thread) ----
@@ -124,11 +125,11 @@ public:
 
 private:
     // Main thread only.
-    QString lastActiveTabURL_;
+    std::optional<ExportSession> currentExport_;
     std::optional<qint64> lastExportTabId_;
     std::optional<qint64> lastExportWindowId_;
+    QString lastActiveTabURL_;
     std::optional<QString> pendingExportId_;
-    std::optional<ExportSession> currentExport_;
     std::optional<QString> connectedExtensionVersion_;
     // Never scheduled, kept for the connect and disconnect events that stop it.
     QTimer* disconnectTimer_ = nullptr;

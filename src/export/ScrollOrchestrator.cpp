@@ -130,7 +130,7 @@ qint64 ScrollOrchestrator::scrollStep(qint64 clientHeight, qint64 stallCount)
 
 void ScrollOrchestrator::orchestrateScrollToTop()
 {
-    state_.clearAbort();
+    state_.setExportAborted(false);
     appendLog(QStringLiteral("Starting scroll-to-top orchestration (App driven)..."));
 
     ScrollRun run;
