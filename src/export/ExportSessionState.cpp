@@ -28,7 +28,7 @@ ExportSessionState::~ExportSessionState() = default;
 // ---------------------------------------------------------------------------------------------
 // The running export
 
-const ExportSession& ExportSessionState::startSession(qint64 tabId, qint64 windowId, const QString& replyRequestId)
+void ExportSessionState::startSession(qint64 tabId, qint64 windowId, const QString& replyRequestId)
 {
     ExportSession session;
     session.sessionId = UuidText::fresh();
@@ -38,7 +38,6 @@ const ExportSession& ExportSessionState::startSession(qint64 tabId, qint64 windo
     currentExport_ = session;
     lastExportTabId_ = tabId;
     lastExportWindowId_ = windowId;
-    return *currentExport_;
 }
 
 void ExportSessionState::endSession()

@@ -2,8 +2,8 @@
 
 #include "export/ExportSession.h"
 
-#include <QList>
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -38,7 +38,7 @@ public:
     const std::optional<ExportSession>& currentExport() const { return currentExport_; }
     // Opens the session of an export for this tab and window, replacing any other; its end is
     // answered to `replyRequestId`. The tab and window also become the last export's.
-    const ExportSession& startSession(qint64 tabId, qint64 windowId, const QString& replyRequestId);
+    void startSession(qint64 tabId, qint64 windowId, const QString& replyRequestId);
     void endSession();
     // Ends the running session when it is the one `sessionId` names (see isSameSession).
     void endSessionOf(const std::optional<QString>& sessionId);
@@ -131,7 +131,8 @@ private:
     QString lastActiveTabURL_;
     std::optional<QString> pendingExportId_;
     std::optional<QString> connectedExtensionVersion_;
-    // Never scheduled, kept for the connect and disconnect events that stop it.
+    // Never scheduled; the connect and disconnect events stop it, so that a timer set here
+    // would not outlive the connection it was set for.
     QTimer* disconnectTimer_ = nullptr;
 
     mutable std::mutex abortLock_;
@@ -141,7 +142,8 @@ private:
     bool timeoutResetRequested_ = false;
     bool isTabBackgrounded_ = false;
 
-    // Nothing adds a handler: scroll ends are reported by the scroll loop's own requests.
+    // Nothing adds a handler (the scroll loop waits on its own requests); "scroll_complete"
+    // and "scroll_error" still look here.
     mutable std::mutex scrollLock_;
     QHash<QString, ScrollHandler> scrollCompletionHandlers_;
 
