@@ -12,7 +12,9 @@ public:
     {
         using namespace std::chrono_literals;
         ExportTimings timings = fastTimings();
-        timings.captureStartLimit = 1000ms;
+        // Past the disconnect grace, so that an extension that goes away as the capture starts
+        // is reported gone even on a slow machine; it still reads as 1 s.
+        timings.captureStartLimit = 1500ms;
         timings.captureGrace = 200ms;
         timings.processingLimit = 1500ms;
         timings.sessionCheckInterval = 50ms;
