@@ -10,6 +10,7 @@
 #include "core/ActivityLog.h"
 #include "export/ExportController.h"
 #include "export/ExportShell.h"
+#include "export/MessageDispatcher.h"
 #include "link/Base64.h"
 #include "link/ChunkAssembler.h"
 #include "link/IpcMessage.h"
@@ -84,6 +85,20 @@ QString vaultPath()
     return QDir::homePath() + QStringLiteral("/Vault");
 }
 
+// The settings and the history every input's controller works with; each input gets a chunk
+// store of its own.
+struct Stores {
+    UserDefaults defaults {QDir::homePath() + QStringLiteral("/Mossbridge.conf")};
+    ConfigManager config {defaults};
+    ExportHistoryManager history {defaults, config};
+};
+
+Stores& stores()
+{
+    static Stores instance;
+    return instance;
+}
+
 void requireTheDecodersAgree(const QByteArray& bytes)
 {
     const std::optional<IPCMessage> fast = IPCMessage::decode(bytes);
@@ -113,12 +128,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzzsupport::isolateHome();
     fuzzsupport::makeApplication();
-    UserDefaults::setStandardPath(QDir::homePath() + QStringLiteral("/Mossbridge.conf"));
-    ConfigManager::shared().reload();
-    ExportHistoryManager::shared().reload();
     // With a vault the whole road runs: conversion, downloads and the write.
     QDir().mkpath(vaultPath());
-    VaultManager().setVaultURL(vaultPath());
+    VaultManager(stores().config).setVaultURL(vaultPath());
     // Lines are formatted and delivered as in the application; MOSSBRIDGE_FUZZ_LOG=1 shows
     // them, for reading what a saved input does.
     static const bool show = qEnvironmentVariableIsSet("MOSSBRIDGE_FUZZ_LOG");
@@ -140,14 +152,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     SilentShell shell;
-    auto controller = std::make_unique<ExportController>(&shell, shortTimings());
-    WebSocketServer server(0, controller.get());
+    ChunkAssembler chunks;
+    Stores& kept = stores();
+    auto controller = std::make_unique<ExportController>(&shell,
+        ExportServices {kept.history, chunks, VaultManager(kept.config), VaultWriter(kept.config)}, shortTimings());
+    WebSocketServer server(0, &controller->dispatcher());
     controller->setWebSocketServer(&server);
 
     // The server thread's part: each message as the delegate receives it.
     std::unique_ptr<QThread> serverThread(QThread::create([&] {
         for (const QByteArray& line : lines) {
-            controller->serverDidReceiveMessage(server, line);
+            controller->dispatcher().serverDidReceiveMessage(server, line);
         }
     }));
     serverThread->start();
@@ -164,18 +179,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     controller.reset();
     QCoreApplication::processEvents();
 
-    // Nothing of this input may reach the next one: notes, history, payloads.
+    // Nothing of this input may reach the next one: notes, history, payloads (the chunk store
+    // goes with it).
     startedRuns = endedRuns = 0;
-    ExportHistoryManager::shared().clear();
+    kept.history.clear();
     QDir(vaultPath()).removeRecursively();
     QDir().mkpath(vaultPath());
-    for (const QByteArray& line : lines) {
-        if (const std::optional<IPCMessage> message = IPCMessage::decode(line)) {
-            ChunkAssembler::shared().clear(message->request_id);
-            if (message->args && message->args->htmlRequestId) {
-                ChunkAssembler::shared().clear(*message->args->htmlRequestId);
-            }
-        }
-    }
     return 0;
 }

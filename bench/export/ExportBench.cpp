@@ -16,6 +16,8 @@
 #include "core/MemoryTuning.h"
 #include "export/ExportController.h"
 #include "export/ExportShell.h"
+#include "export/MessageDispatcher.h"
+#include "link/ChunkAssembler.h"
 #include "link/IpcMessage.h"
 #include "link/WebSocketServer.h"
 #include "storage/ConfigManager.h"
@@ -218,15 +220,11 @@ class ExportRig {
 public:
     ExportRig()
     {
-        UserDefaults::setStandardPath(settings_.filePath(QStringLiteral("Mossbridge.conf")));
-        ConfigManager::shared().reload();
-        ExportHistoryManager::shared().reload();
-        ExportHistoryManager::shared().clear();
         const QString vault = vaultRoot_.filePath(QStringLiteral("Bench Vault"));
         QDir().mkpath(vault);
-        VaultManager().setVaultURL(vault);
+        VaultManager(config_).setVaultURL(vault);
 
-        server_.setDelegate(&controller_);
+        server_.setDelegate(&controller_.dispatcher());
         server_.start();
         controller_.setWebSocketServer(&server_);
 
@@ -280,9 +278,13 @@ public:
 
 private:
     QTemporaryDir settings_;
+    UserDefaults defaults_ {settings_.filePath(QStringLiteral("Mossbridge.conf"))};
+    ConfigManager config_ {defaults_};
+    ExportHistoryManager history_ {defaults_, config_};
+    ChunkAssembler chunks_;
     QTemporaryDir vaultRoot_;
     QuietShell shell_;
-    ExportController controller_ {&shell_};
+    ExportController controller_ {&shell_, ExportServices {history_, chunks_, VaultManager(config_), VaultWriter(config_)}};
     WebSocketServer server_ {0, nullptr};
     QThread extensionThread_;
     InstantExtension extension_;

@@ -19,6 +19,8 @@
 #include "core/MemoryTuning.h"
 #include "export/ExportController.h"
 #include "export/ExportShell.h"
+#include "export/MessageDispatcher.h"
+#include "link/ChunkAssembler.h"
 #include "link/IpcMessage.h"
 #include "link/WebSocketServer.h"
 #include "shell/ActivityLogWindow.h"
@@ -296,17 +298,13 @@ public:
     explicit LongRunRig(const QList<QByteArray>& pages)
         : extension_(pages)
     {
-        UserDefaults::setStandardPath(settings_.filePath(QStringLiteral("Mossbridge.conf")));
-        ConfigManager::shared().reload();
-        ExportHistoryManager::shared().reload();
-        ExportHistoryManager::shared().clear();
         const QString vault = vaultRoot_.filePath(QStringLiteral("Bench Vault"));
         QDir().mkpath(vault);
-        VaultManager().setVaultURL(vault);
+        VaultManager(config_).setVaultURL(vault);
 
         ActivityLog::shared().setSink([this](const QString& line) { logWindow_.appendLine(line); });
 
-        server_.setDelegate(&controller_);
+        server_.setDelegate(&controller_.dispatcher());
         server_.start();
         controller_.setWebSocketServer(&server_);
 
@@ -364,10 +362,14 @@ public:
 
 private:
     QTemporaryDir settings_;
+    UserDefaults defaults_ {settings_.filePath(QStringLiteral("Mossbridge.conf"))};
+    ConfigManager config_ {defaults_};
+    ExportHistoryManager history_ {defaults_, config_};
+    ChunkAssembler chunks_;
     QTemporaryDir vaultRoot_;
     ActivityLogWindow logWindow_;
     QuietShell shell_;
-    ExportController controller_ {&shell_};
+    ExportController controller_ {&shell_, ExportServices {history_, chunks_, VaultManager(config_), VaultWriter(config_)}};
     WebSocketServer server_ {0, nullptr};
     QThread extensionThread_;
     LongRunExtension extension_;

@@ -2,23 +2,39 @@
 
 #include "convert/MarkdownConverter.h"
 #include "core/ActivityLog.h"
+#include "core/MemoryTuning.h"
 #include "core/UuidText.h"
-#include "export/ExportController.h"
 #include "export/ExportResults.h"
+#include "export/ExportRuntime.h"
+#include "export/ExportServices.h"
+#include "export/ExportSessionState.h"
 #include "export/ExportText.h"
 #include "export/SessionWatchdog.h"
 #include "link/ChunkAssembler.h"
 #include "storage/ExportHistoryManager.h"
-#include "storage/VaultManager.h"
-#include "storage/VaultWriter.h"
 
 #include <QDateTime>
 #include <QScopeGuard>
 #include <QThreadPool>
+#include <QTimer>
 
-CapturedPageProcessor::CapturedPageProcessor(ExportController& controller)
-    : controller_(controller)
+CapturedPageProcessor::CapturedPageProcessor(ExportRuntime& runtime, ExportSessionState& state, ExportResults& results,
+    SessionWatchdog& watchdog, const ExportServices& services)
+    : runtime_(runtime)
+    , state_(state)
+    , results_(results)
+    , watchdog_(watchdog)
+    , services_(services)
 {
+    memoryReleaseTimer_ = new QTimer(runtime_.mainContext());
+    memoryReleaseTimer_->setSingleShot(true);
+    memoryReleaseTimer_->setInterval(runtime_.timings().memoryReleaseDelay);
+    QObject::connect(memoryReleaseTimer_, &QTimer::timeout, runtime_.mainContext(), [] { releaseFreeMemory(); });
+}
+
+CapturedPageProcessor::~CapturedPageProcessor()
+{
+    delete memoryReleaseTimer_;
 }
 
 void CapturedPageProcessor::processHTML(const QByteArray& data, const QString& requestId,
@@ -28,27 +44,23 @@ void CapturedPageProcessor::processHTML(const QByteArray& data, const QString& r
     if (!html) {
         appendLog(QStringLiteral("[ERR] Failed to decode HTML from data"));
         if (completionRequestId) {
-            controller_.results_->sendErrorResponse(*completionRequestId, QStringLiteral("Failed to decode HTML"));
+            results_.sendErrorResponse(*completionRequestId, QStringLiteral("Failed to decode HTML"));
         }
-        controller_.updateStatus(QStringLiteral("Ready"));
+        runtime_.updateStatus(QStringLiteral("Ready"));
         return;
     }
     // The chat's address and the session are main-thread state; read them there and start the
     // work from there, so the server thread never waits for the main thread.
     Run run {std::nullopt, requestId, filename, completionRequestId, QString()};
-    controller_.postMain([this, html = std::move(*html), run]() mutable {
-        run.chatUrl = controller_.lastActiveTabURL_;
-        if (std::optional<ExportSession>& session = controller_.currentExport_) {
-            run.sessionId = session->sessionId;
-            session->status = QStringLiteral("downloading");
-            if (run.completionRequestId) {
-                session->replyRequestId = run.completionRequestId;
-            }
-            controller_.watchdog_->processingStarted();
+    runtime_.postMain([this, html = std::move(*html), run]() mutable {
+        run.chatUrl = state_.lastActiveTabURL();
+        run.sessionId = state_.beginProcessing(run.completionRequestId);
+        if (run.sessionId) {
+            watchdog_.processingStarted();
         }
-        controller_.startBackground([this, html = std::move(html), run]() mutable {
+        runtime_.startBackground([this, html = std::move(html), run]() mutable {
             this->run(std::move(html), run);
-            controller_.processingEnded();
+            runtime_.postMain([this] { memoryReleaseTimer_->start(); });
         });
     });
 }
@@ -59,7 +71,7 @@ void CapturedPageProcessor::requestAssetDownload(const QString& url)
     IPCArgs args;
     args.url = url;
     download.args = args;
-    controller_.send(download);
+    runtime_.send(download);
     appendLog(QStringLiteral("[SERVER] Sent download request for: ") + url);
 }
 
@@ -85,13 +97,13 @@ void CapturedPageProcessor::sendExportProgress(const Run& run, qint64 processed,
     ui.message = QStringLiteral("Exporting... ") + QString::number(percent) + QStringLiteral("%");
     ui.current = processed;
     ui.total = total;
-    controller_.postMain([this, run, ui] {
+    runtime_.postMain([this, run, ui] {
         // A replaced export's progress would show on the panel of the one running now.
-        const std::optional<ExportSession>& session = controller_.currentExport_;
+        const std::optional<ExportSession>& session = state_.currentExport();
         if (run.sessionId && (!session || session->sessionId != *run.sessionId)) {
             return;
         }
-        controller_.results_->sendPanel(*run.completionRequestId, ui);
+        results_.sendPanel(*run.completionRequestId, ui);
     });
 }
 
@@ -107,11 +119,11 @@ void CapturedPageProcessor::installHooks(MarkdownConverter& converter, const Run
         requestAssetDownload(url);
         // Nothing can answer while no extension is connected (the answer path runs right
         // here, with the download already registered).
-        if (!controller_.isExtensionConnected()) {
+        if (!state_.isExtensionConnected()) {
             converter.saveDownloadedFile(url, std::nullopt, ExportText::connectionGone());
         }
     };
-    if (const auto& waits = controller_.timings_.converterWaits) {
+    if (const auto& waits = runtime_.timings().converterWaits) {
         converter.setWaitDurations(waits->deadline, waits->stall, waits->poll);
     }
 }
@@ -139,7 +151,7 @@ private:
 
 void CapturedPageProcessor::run(QString html, const Run& run)
 {
-    if (controller_.isShuttingDown()) {
+    if (runtime_.isShuttingDown()) {
         return;
     }
 
@@ -152,25 +164,19 @@ void CapturedPageProcessor::run(QString html, const Run& run)
         return;
     }
     html.clear();
-    controller_.setActiveConverter(converter);
-    controller_.addConversion(converter);
-    const auto removeConversion = qScopeGuard([this, &converter] { controller_.removeConversion(converter); });
+    state_.startConversion(converter);
+    const auto removeConversion = qScopeGuard([this, &converter] { state_.removeConversion(converter); });
 
     const QString noteName = noteFileName(run.filename.value_or(converter->suggestedFilename()));
     converter->updateFilename(noteName);
     installHooks(*converter, run);
     const QString title = converter->title();
     appendLog(QStringLiteral("Starting conversion for: ") + title);
-    controller_.postMain([this, run, title] {
-        std::optional<ExportSession>& session = controller_.currentExport_;
-        if (session && run.sessionId == session->sessionId) {
-            session->chatTitle = title; // what a failure of the session is reported under
-        }
-    });
+    runtime_.postMain([this, sessionId = run.sessionId, title] { state_.setChatTitle(sessionId, title); });
 
-    if (!VaultManager().getVaultURL()) {
-        ChunkAssembler::shared().clear(run.requestId);
-        controller_.clearActiveConverter(converter);
+    if (!services_.vault.getVaultURL()) {
+        services_.chunks.clear(run.requestId);
+        state_.clearActiveConverter(converter);
         reportMissingVault(title, run);
         return;
     }
@@ -181,24 +187,24 @@ void CapturedPageProcessor::run(QString html, const Run& run)
         converter->process(true);
         appendLog(QStringLiteral("[INFO] Scanned ") + QString::number(converter->totalAssets())
             + QStringLiteral(" assets to download"));
-        const WaitOutsidePool waiting(controller_.pool_);
+        const WaitOutsidePool waiting(runtime_.pool());
         note = converter->process(false);
     } catch (const std::exception& error) {
         reportConversionFailed(run, QString::fromUtf8(error.what()));
         return;
     }
     appendLog(QStringLiteral("[INFO] Generated Markdown in-memory for: ") + noteName);
-    ChunkAssembler::shared().clear(run.requestId);
-    controller_.clearActiveConverter(converter);
+    services_.chunks.clear(run.requestId);
+    state_.clearActiveConverter(converter);
 
     // An export that ended or was replaced meanwhile writes nothing: its retry will.
     bool current = false;
-    controller_.runMainSync([&] { current = controller_.isCurrentOutcome(run.sessionId, QStringLiteral("note ") + noteName); });
+    runtime_.runMainSync([&] { current = state_.isCurrentOutcome(run.sessionId, QStringLiteral("note ") + noteName); });
     if (!current) {
         return;
     }
     try {
-        const ExportResult result = VaultWriter().write(note, noteName, converter->assets());
+        const ExportResult result = services_.writer.write(note, noteName, converter->assets());
         reportWritten(title, result.vaultName, result.relativePath, run);
     } catch (const std::exception& error) {
         reportWriteFailed(title, noteName, QString::fromUtf8(error.what()), run);
@@ -208,16 +214,16 @@ void CapturedPageProcessor::run(QString html, const Run& run)
 
 void CapturedPageProcessor::postOutcome(const Run& run, std::function<void(bool ownsSession)> report)
 {
-    controller_.postMain([this, sessionId = run.sessionId, report = std::move(report)] {
-        if (!controller_.isCurrentOutcome(sessionId, QStringLiteral("export result"))) {
+    runtime_.postMain([this, sessionId = run.sessionId, report = std::move(report)] {
+        if (!state_.isCurrentOutcome(sessionId, QStringLiteral("export result"))) {
             return;
         }
         const bool ownsSession = sessionId.has_value();
         report(ownsSession);
         if (ownsSession) {
-            controller_.currentExport_.reset();
+            state_.endSession();
         }
-        controller_.showReadyWhenIdle();
+        results_.showReadyWhenIdle();
     });
 }
 
@@ -226,22 +232,22 @@ void CapturedPageProcessor::reportConversionFailed(const Run& run, const QString
     appendLog(QStringLiteral("❌ Conversion failed: ") + message);
     postOutcome(run, [this, message, completionRequestId = run.completionRequestId](bool ownsSession) {
         if (completionRequestId) {
-            controller_.results_->sendErrorResult(*completionRequestId, message, ownsSession, std::nullopt);
+            results_.sendErrorResult(*completionRequestId, message, ownsSession, std::nullopt);
         }
     });
 }
 
 void CapturedPageProcessor::reportMissingVault(const QString& title, const Run& run)
 {
-    appendLog(ExportController::configureVaultMessage());
+    appendLog(ExportText::configureVault());
     postOutcome(run, [this, title, completionRequestId = run.completionRequestId](bool ownsSession) {
         if (completionRequestId) {
-            controller_.results_->sendErrorResult(*completionRequestId, ExportController::configureVaultMessage(),
+            results_.sendErrorResult(*completionRequestId, ExportText::configureVault(),
                 ownsSession, std::nullopt);
         }
-        if (controller_.isTabBackgrounded()) {
-            controller_.results_->scheduleErrorNotification(title,
-                QStringLiteral("Export Failed: ") + ExportController::configureVaultMessage(), std::nullopt, std::nullopt);
+        if (state_.isTabBackgrounded()) {
+            results_.scheduleErrorNotification(title,
+                QStringLiteral("Export Failed: ") + ExportText::configureVault(), std::nullopt, std::nullopt);
         }
     });
 }
@@ -257,11 +263,11 @@ void CapturedPageProcessor::reportWritten(const QString& title, const QString& v
         item.vaultName = info.vault;
         item.timestamp = QDateTime::currentDateTimeUtc();
         item.success = true;
-        ExportHistoryManager::shared().add(item);
+        services_.history.add(item);
         appendLog(QStringLiteral("✅ Pushed to Obsidian"));
-        controller_.results_->scheduleSuccessNotification(title, info);
+        results_.scheduleSuccessNotification(title, info);
         if (completionRequestId) {
-            controller_.results_->sendSuccessResult(*completionRequestId, info, ownsSession);
+            results_.sendSuccessResult(*completionRequestId, info, ownsSession);
         }
     });
 }
@@ -270,14 +276,14 @@ void CapturedPageProcessor::reportWriteFailed(const QString& title, const QStrin
     const Run& run)
 {
     postOutcome(run, [this, title, noteName, message, completionRequestId = run.completionRequestId](bool ownsSession) {
-        controller_.results_->addFailedHistoryItem(title, noteName, message);
+        results_.addFailedHistoryItem(title, noteName, message);
         appendLog(QStringLiteral("Export failed: ") + message);
-        if (controller_.isTabBackgrounded()) {
-            controller_.results_->scheduleErrorNotification(title, QStringLiteral("Export failed: ") + message,
+        if (state_.isTabBackgrounded()) {
+            results_.scheduleErrorNotification(title, QStringLiteral("Export failed: ") + message,
                 std::nullopt, std::nullopt);
         }
         if (completionRequestId) {
-            controller_.results_->sendErrorResult(*completionRequestId, message, ownsSession, std::nullopt);
+            results_.sendErrorResult(*completionRequestId, message, ownsSession, std::nullopt);
         }
     });
 }

@@ -6,15 +6,25 @@
 #include <functional>
 #include <optional>
 
-class ExportController;
+class ExportResults;
+class ExportRuntime;
+class ExportSessionState;
 class MarkdownConverter;
+class QTimer;
+class SessionWatchdog;
+struct ExportServices;
 
 // Turns a captured chat page into a note in the vault: decodes it, runs the converter (a dry
 // run that counts the attachments, then the real run that has the extension fetch them),
-// writes note and attachments and reports the outcome.
+// writes note and attachments and reports the outcome. Exports in a row reuse the memory of
+// the one before; once processing has been idle for a while it goes back to the system.
 class CapturedPageProcessor {
 public:
-    explicit CapturedPageProcessor(ExportController& controller);
+    CapturedPageProcessor(ExportRuntime& runtime, ExportSessionState& state, ExportResults& results,
+        SessionWatchdog& watchdog, const ExportServices& services);
+    ~CapturedPageProcessor();
+    CapturedPageProcessor(const CapturedPageProcessor&) = delete;
+    CapturedPageProcessor& operator=(const CapturedPageProcessor&) = delete;
 
     // Not on the main thread. Decodes the page and starts the processing on the pool.
     void processHTML(const QByteArray& data, const QString& requestId, const std::optional<QString>& filename,
@@ -50,5 +60,10 @@ private:
     void reportWritten(const QString& title, const QString& vaultName, const QString& relativePath, const Run& run);
     void reportWriteFailed(const QString& title, const QString& noteName, const QString& message, const Run& run);
 
-    ExportController& controller_;
+    ExportRuntime& runtime_;
+    ExportSessionState& state_;
+    ExportResults& results_;
+    SessionWatchdog& watchdog_;
+    const ExportServices& services_;
+    QTimer* memoryReleaseTimer_ = nullptr; // started when a processing run ends
 };

@@ -2,31 +2,37 @@
 
 #include "core/ActivityLog.h"
 #include "core/Graphemes.h"
-#include "export/ExportController.h"
+#include "core/UuidText.h"
+#include "export/ExportRuntime.h"
+#include "export/ExportSessionState.h"
 #include "export/ExportShell.h"
 #include "export/ExportText.h"
 #include "storage/ExportHistoryManager.h"
 
 #include <QDateTime>
 
-ExportResults::ExportResults(ExportController& controller)
-    : controller_(controller)
+ExportResults::ExportResults(ExportRuntime& runtime, ExportSessionState& state, ExportHistoryManager& history)
+    : runtime_(runtime)
+    , state_(state)
+    , history_(history)
 {
 }
 
 IPCArgs ExportResults::exportContextArgs() const
 {
     IPCArgs args;
-    if (const std::optional<ExportSession>& session = controller_.currentExport_) {
+    if (const std::optional<ExportSession>& session = state_.currentExport()) {
         args.tabId = session->tabId;
         args.windowId = session->windowId;
-        args.session = SessionContext {session->tabId, session->windowId, session->status};
+        args.session = SessionContext {session->tabId, session->windowId, ExportSession::wireText(session->status)};
     } else {
-        args.tabId = controller_.lastExportTabId_;
-        args.windowId = controller_.lastExportWindowId_;
-        if (controller_.lastExportTabId_ && controller_.lastExportWindowId_) {
-            args.session = SessionContext {
-                *controller_.lastExportTabId_, *controller_.lastExportWindowId_, QStringLiteral("processing")};
+        const std::optional<qint64> tabId = state_.lastExportTabId();
+        const std::optional<qint64> windowId = state_.lastExportWindowId();
+        args.tabId = tabId;
+        args.windowId = windowId;
+        if (tabId && windowId) {
+            // Not a session status: what the panel shows once the session is over.
+            args.session = SessionContext {*tabId, *windowId, QStringLiteral("processing")};
         }
     }
     return args;
@@ -38,7 +44,7 @@ void ExportResults::sendPanelWithArgs(const QString& requestId, IPCArgs args, co
     for (const char* command : {"update_ui", "ui_render"}) {
         IPCMessage message = ExportText::appMessage(QStringLiteral("command"), QString::fromLatin1(command), requestId);
         message.args = args;
-        controller_.send(message);
+        runtime_.send(message);
     }
 }
 
@@ -49,7 +55,7 @@ void ExportResults::sendPanel(const QString& requestId, const UICommand& ui)
 
 void ExportResults::sendSuccessResponse(const QString& requestId, const std::optional<ObsidianOpenInfo>& info)
 {
-    controller_.postMain([this, requestId, info] { sendSuccessResult(requestId, info, true); });
+    runtime_.postMain([this, requestId, info] { sendSuccessResult(requestId, info, true); });
 }
 
 void ExportResults::sendSuccessResult(const QString& requestId, const std::optional<ObsidianOpenInfo>& info,
@@ -61,7 +67,7 @@ void ExportResults::sendSuccessResult(const QString& requestId, const std::optio
         {QStringLiteral("message"), QStringLiteral("Saved to ") + (info ? info->vault : QStringLiteral("disk"))},
         {QStringLiteral("showOpenButton"), QStringLiteral("true")},
     };
-    controller_.send(response);
+    runtime_.send(response);
 
     // No link in the panel: the extension asks for the note with "open_result".
     UICommand ui;
@@ -72,25 +78,24 @@ void ExportResults::sendSuccessResult(const QString& requestId, const std::optio
     sendPanel(requestId, ui);
 
     if (endsSession) {
-        controller_.currentExport_.reset();
+        state_.endSession();
     }
 }
 
 void ExportResults::sendErrorResponse(const QString& requestId, const QString& message)
 {
-    controller_.postMain([this, requestId, message] { sendErrorResult(requestId, message, true, std::nullopt); });
+    runtime_.postMain([this, requestId, message] { sendErrorResult(requestId, message, true, std::nullopt); });
 }
 
 void ExportResults::sendErrorResult(const QString& requestId, const QString& message, bool endsSession,
     const std::optional<IPCArgs>& context)
 {
-    std::optional<ExportSession>& session = controller_.currentExport_;
-    if (endsSession && session) {
-        session->status = QStringLiteral("error");
+    if (endsSession) {
+        state_.setStatus(ExportSession::Status::error);
     }
     IPCMessage response = ExportText::appMessage(QStringLiteral("error"), QStringLiteral("exportMarkdown"), requestId);
     response.error = IPCError {message};
-    controller_.send(response);
+    runtime_.send(response);
 
     UICommand ui;
     ui.type = QStringLiteral("error");
@@ -98,8 +103,27 @@ void ExportResults::sendErrorResult(const QString& requestId, const QString& mes
     ui.autoHideMs = 5000;
     sendPanelWithArgs(requestId, context ? *context : exportContextArgs(), ui);
     if (endsSession) {
-        session.reset();
+        state_.endSession();
     }
+}
+
+void ExportResults::sendAbortWithMetrics(const QString& message, std::optional<qint64> tabId,
+    std::optional<qint64> windowId, std::optional<bool> isBackground)
+{
+    IPCArgs args;
+    args.message = message;
+    args.tabId = tabId;
+    args.windowId = windowId;
+    args.isBackground = isBackground;
+    const std::optional<ExportSession>& session = state_.currentExport();
+    if (session && tabId && *tabId == session->tabId) {
+        args.value = session->startScrollTop;
+        args.windowX = session->startWindowScrollX;
+        args.windowY = session->startWindowScrollY;
+    }
+    IPCMessage abort = ExportText::appMessage(QStringLiteral("command"), QStringLiteral("abort_export"), UuidText::fresh());
+    abort.args = args;
+    runtime_.send(abort);
 }
 
 void ExportResults::addFailedHistoryItem(const QString& title, const QString& finalPath, const QString& message)
@@ -111,7 +135,7 @@ void ExportResults::addFailedHistoryItem(const QString& title, const QString& fi
     item.timestamp = QDateTime::currentDateTimeUtc();
     item.success = false;
     item.errorMessage = message;
-    ExportHistoryManager::shared().add(item);
+    history_.add(item);
 }
 
 QString ExportResults::notificationTitle(const QString& chatTitle)
@@ -125,7 +149,7 @@ QString ExportResults::notificationTitle(const QString& chatTitle)
 
 void ExportResults::postNotification(const QString& chatTitle, const QString& body, const QVariantMap& userInfo)
 {
-    ExportShell* shell = controller_.shell_;
+    ExportShell* shell = runtime_.shell();
     if (shell == nullptr) {
         return;
     }
@@ -148,12 +172,19 @@ void ExportResults::scheduleSuccessNotification(const QString& chatTitle, const 
 void ExportResults::scheduleErrorNotification(const QString& chatTitle, const QString& body,
     std::optional<qint64> tabId, std::optional<qint64> windowId)
 {
-    const std::optional<qint64> tab = tabId ? tabId : controller_.lastExportTabId_;
-    const std::optional<qint64> window = windowId ? windowId : controller_.lastExportWindowId_;
+    const std::optional<qint64> tab = tabId ? tabId : state_.lastExportTabId();
+    const std::optional<qint64> window = windowId ? windowId : state_.lastExportWindowId();
     QVariantMap userInfo;
     if (tab && window) {
         userInfo.insert(QStringLiteral("focusTabId"), QString::number(*tab));
         userInfo.insert(QStringLiteral("focusWindowId"), QString::number(*window));
     }
     postNotification(chatTitle, body, userInfo);
+}
+
+void ExportResults::showReadyWhenIdle()
+{
+    if (!state_.currentExport()) {
+        runtime_.updateStatus(QStringLiteral("Ready"));
+    }
 }

@@ -21,3 +21,8 @@ QString ExportText::connectionGone()
 {
     return QStringLiteral("Extension disconnected");
 }
+
+QString ExportText::configureVault()
+{
+    return QStringLiteral("Please configure Obsidian Vault in Mossbridge App Settings.");
+}

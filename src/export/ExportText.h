@@ -16,4 +16,6 @@ public:
     static std::optional<QString> decodeUtf8(const QByteArray& bytes);
     // Why a download failed whose request went to a connection that is gone.
     static QString connectionGone();
+    // What an export without a vault is answered with.
+    static QString configureVault();
 };

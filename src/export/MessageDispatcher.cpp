@@ -2,10 +2,15 @@
 
 #include "convert/MarkdownConverter.h"
 #include "core/ActivityLog.h"
+#include "core/AppState.h"
 #include "core/Graphemes.h"
+#include "core/UuidText.h"
 #include "export/CapturedPageProcessor.h"
-#include "export/ExportController.h"
+#include "export/ExportLifecycle.h"
 #include "export/ExportResults.h"
+#include "export/ExportRuntime.h"
+#include "export/ExportServices.h"
+#include "export/ExportSessionState.h"
 #include "export/ExportShell.h"
 #include "export/ExportText.h"
 #include "export/RequestExchange.h"
@@ -14,18 +19,26 @@
 #include "link/ChunkAssembler.h"
 #include "storage/AppConfig.h"
 #include "storage/ExportHistoryManager.h"
-#include "storage/VaultManager.h"
 
 #include <QHash>
 
 #include <functional>
 
-MessageDispatcher::MessageDispatcher(ExportController& controller)
-    : controller_(controller)
+MessageDispatcher::MessageDispatcher(ExportRuntime& runtime, ExportSessionState& state, RequestExchange& exchange,
+    ExportLifecycle& lifecycle, CapturedPageProcessor& processor, ExportResults& results, SessionWatchdog& watchdog,
+    const ExportServices& services)
+    : runtime_(runtime)
+    , state_(state)
+    , exchange_(exchange)
+    , lifecycle_(lifecycle)
+    , processor_(processor)
+    , results_(results)
+    , watchdog_(watchdog)
+    , services_(services)
 {
 }
 
-void MessageDispatcher::receiveFrame(const QByteArray& bytes)
+void MessageDispatcher::serverDidReceiveMessage(WebSocketServer&, const QByteArray& bytes)
 {
     if (std::optional<IPCMessage> message = IPCMessage::decode(bytes)) {
         handleIPCMessage(*message);
@@ -39,7 +52,12 @@ void MessageDispatcher::receiveFrame(const QByteArray& bytes)
     }
 }
 
-void MessageDispatcher::logServerLine(const QString& line)
+void MessageDispatcher::serverDidReceiveDecodedMessage(WebSocketServer&, const QByteArray&, const IPCMessage& decoded)
+{
+    handleIPCMessage(decoded);
+}
+
+void MessageDispatcher::serverDidLog(WebSocketServer&, const QString& line)
 {
     // The per-message read and decode lines would flood the log.
     if (line.startsWith(QStringLiteral("ReadLoop:")) || line.startsWith(QStringLiteral("ProcessMessage:"))) {
@@ -48,12 +66,46 @@ void MessageDispatcher::logServerLine(const QString& line)
     appendLog(QStringLiteral("[WS-LOG] ") + line);
 }
 
+void MessageDispatcher::serverDidConnect(WebSocketServer&)
+{
+    // A new client replaces the old one without a disconnect: what the old one was asked for
+    // is not coming.
+    failDownloadsOfGoneConnection();
+    state_.noteConnected();
+    AppState::shared().setExtensionConnected(true);
+    runtime_.postMain([this] { state_.stopDisconnectTimer(); });
+    appendLog(QStringLiteral("WebSocket Client connected"));
+    if (AppState::shared().showOnboarding()) {
+        runtime_.send(ExportText::appMessage(QStringLiteral("command"), QStringLiteral("close_connect_tab"), UuidText::fresh()));
+    }
+}
+
+void MessageDispatcher::serverDidDisconnect(WebSocketServer&)
+{
+    state_.noteDisconnected();
+    failDownloadsOfGoneConnection();
+    AppState::shared().setExtensionConnected(false);
+    runtime_.postMain([this] {
+        state_.setConnectedExtensionVersion(std::nullopt);
+        state_.stopDisconnectTimer();
+    });
+    appendLog(QStringLiteral("WebSocket Client disconnected"));
+}
+
+void MessageDispatcher::failDownloadsOfGoneConnection()
+{
+    // Outside the lock: failing a download runs the converter's hooks.
+    for (const std::shared_ptr<MarkdownConverter>& converter : state_.conversions()) {
+        converter->failPendingDownloads(ExportText::connectionGone());
+    }
+}
+
 void MessageDispatcher::reply(const IPCMessage& incoming, const QMap<QString, QString>& result, const QString& command)
 {
     IPCMessage response = ExportText::appMessage(QStringLiteral("response"),
         command.isEmpty() ? incoming.command : command, incoming.request_id);
     response.result = result;
-    controller_.send(response);
+    runtime_.send(response);
 }
 
 void MessageDispatcher::handleIPCMessage(const IPCMessage& message)
@@ -80,21 +132,21 @@ void MessageDispatcher::handleIPCMessage(const IPCMessage& message)
          }},
         {QStringLiteral("get_session_status"), &MessageDispatcher::handleSessionStatus},
         {QStringLiteral("invoke_export"), [](MessageDispatcher& self, const IPCMessage& m) {
-             ExportController& controller = self.controller_;
-             controller.postMain([&controller, m] { controller.handleInvokeExport(m); });
+             ExportLifecycle& lifecycle = self.lifecycle_;
+             self.runtime_.postMain([&lifecycle, m] { lifecycle.handleInvokeExport(m); });
          }},
         {QStringLiteral("request_abort"), [](MessageDispatcher& self, const IPCMessage& m) {
-             ExportController& controller = self.controller_;
-             controller.postMain([&controller, args = m.args] { controller.handleRequestAbort(args); });
+             ExportLifecycle& lifecycle = self.lifecycle_;
+             self.runtime_.postMain([&lifecycle, args = m.args] { lifecycle.handleRequestAbort(args); });
          }},
         {QStringLiteral("abort_export"), [](MessageDispatcher& self, const IPCMessage& m) {
-             ExportController& controller = self.controller_;
-             controller.postMain([&controller, args = m.args] { controller.handleAbortExport(args); });
+             ExportLifecycle& lifecycle = self.lifecycle_;
+             self.runtime_.postMain([&lifecycle, args = m.args] { lifecycle.handleAbortExport(args); });
          }},
         {QStringLiteral("reset_timeout"), [](MessageDispatcher& self, const IPCMessage&) { self.handleResetTimeout(); }},
         {QStringLiteral("update_tab_status"), &MessageDispatcher::handleUpdateTabStatus},
         {QStringLiteral("open_result"), [](MessageDispatcher& self, const IPCMessage&) {
-             self.controller_.postMain([&self] { self.handleOpenResult(); });
+             self.runtime_.postMain([&self] { self.handleOpenResult(); });
          }},
     };
 
@@ -105,7 +157,7 @@ void MessageDispatcher::handleIPCMessage(const IPCMessage& message)
     appendLog(QStringLiteral("[SERVER] CMD: ") + command + QStringLiteral(" (RID: ") + message.request_id + QStringLiteral(")"));
 
     if (message.type == QStringLiteral("response") || message.type == QStringLiteral("error")) {
-        if (controller_.exchange_->deliverReply(message)) {
+        if (exchange_.deliverReply(message)) {
             return;
         }
         // Nobody waits for it (any more): treat it as a command.
@@ -119,11 +171,7 @@ void MessageDispatcher::handleIPCMessage(const IPCMessage& message)
 
 void MessageDispatcher::handleScrollCompletion(const IPCMessage& message)
 {
-    ExportController::ScrollHandler handler;
-    {
-        std::lock_guard lock(controller_.scrollLock_);
-        handler = controller_.scrollCompletionHandlers_.take(message.request_id);
-    }
+    const ExportSessionState::ScrollHandler handler = state_.takeScrollCompletionHandler(message.request_id);
     if (!handler) {
         return;
     }
@@ -137,7 +185,7 @@ void MessageDispatcher::handleScrollCompletion(const IPCMessage& message)
 
 void MessageDispatcher::handleCheckDestination(const IPCMessage& message)
 {
-    const bool hasVault = VaultManager().getVaultURL().has_value();
+    const bool hasVault = services_.vault.getVaultURL().has_value();
     reply(message, {
         {QStringLiteral("isRunning"), QStringLiteral("true")},
         {QStringLiteral("isReachable"), hasVault ? QStringLiteral("true") : QStringLiteral("false")},
@@ -149,12 +197,12 @@ void MessageDispatcher::handleHandshake(const IPCMessage& message)
 {
     if (message.args && message.args->version) {
         const QString version = *message.args->version;
-        controller_.postMain([this, version] { controller_.connectedExtensionVersion_ = version; });
+        runtime_.postMain([this, version] { state_.setConnectedExtensionVersion(version); });
     }
     reply(message, {
         {QStringLiteral("app_running"), QStringLiteral("true")},
         {QStringLiteral("app_version"), AppConfig::appVersion()},
-        {QStringLiteral("min_extension_version"), QString::fromLatin1(ExportController::minimumExtensionVersion)},
+        {QStringLiteral("min_extension_version"), QString::fromLatin1(ExportLifecycle::minimumExtensionVersion)},
     });
 }
 
@@ -165,12 +213,12 @@ void MessageDispatcher::handleLog(const IPCMessage& message)
     }
     const QString text = message.args->message.value_or(QString());
     const std::optional<QString> url = message.args->url;
-    controller_.postMain([this, text, url] {
+    runtime_.postMain([this, text, url] {
         appendLog(url ? text + QStringLiteral(" - ") + *url : text);
         if (text.startsWith(QStringLiteral("Active tab URL"))) {
-            controller_.lastActiveTabURL_ = url.value_or(QString());
+            state_.setLastActiveTabURL(url.value_or(QString()));
         } else if (text.startsWith(QStringLiteral("No active tab"))) {
-            controller_.lastActiveTabURL_.clear();
+            state_.setLastActiveTabURL(QString());
         }
     });
 }
@@ -191,12 +239,12 @@ void MessageDispatcher::handleChunk(const IPCMessage& message)
     }
     const qint64 index = *args->chunkIndex;
     const qint64 total = *args->totalChunks;
-    if (!ChunkAssembler::shared().addChunk(message.request_id, index, total, *decoded)) {
+    if (!services_.chunks.addChunk(message.request_id, index, total, *decoded)) {
         appendLog(invalid);
         return;
     }
     if (message.command == QStringLiteral("saveDomHtmlChunk")) {
-        controller_.watchdog_->notePageChunk(message.request_id);
+        watchdog_.notePageChunk(message.request_id);
     }
     if (index % 5 == 0 || index == total - 1) {
         appendLog(QStringLiteral("Received chunk ") + QString::number(index + 1) + QStringLiteral("/") + QString::number(total)
@@ -211,14 +259,14 @@ void MessageDispatcher::handleSaveFileComplete(const IPCMessage& message)
         return;
     }
     const QString url = *message.args->url;
-    const std::shared_ptr<MarkdownConverter> converter = controller_.takeActiveConverter();
-    if (std::optional<QByteArray> data = ChunkAssembler::shared().getData(message.request_id)) {
+    const std::shared_ptr<MarkdownConverter> converter = state_.activeConverter();
+    if (std::optional<QByteArray> data = services_.chunks.getData(message.request_id)) {
         appendLog(QStringLiteral("[INFO] Asset received: ") + url + QStringLiteral(" (") + QString::number(data->size())
             + QStringLiteral(" bytes)"));
         if (converter) {
             converter->saveDownloadedFile(url, data, std::nullopt);
         }
-        ChunkAssembler::shared().clear(message.request_id);
+        services_.chunks.clear(message.request_id);
     } else {
         appendLog(QStringLiteral("[ERR] save_file_complete called but data incomplete for RID: ") + message.request_id);
         if (converter) {
@@ -235,7 +283,7 @@ void MessageDispatcher::handleSaveFileError(const IPCMessage& message)
     const QString url = *message.args->url;
     const QString error = *message.args->message;
     appendLog(QStringLiteral("[ERR] Asset download failed: ") + url + QStringLiteral(" - ") + error);
-    if (const std::shared_ptr<MarkdownConverter> converter = controller_.takeActiveConverter()) {
+    if (const std::shared_ptr<MarkdownConverter> converter = state_.activeConverter()) {
         converter->saveDownloadedFile(url, std::nullopt, error);
     }
 }
@@ -244,43 +292,48 @@ void MessageDispatcher::handleExportMarkdown(const IPCMessage& message)
 {
     if (!message.args || !message.args->htmlRequestId) {
         appendLog(QStringLiteral("[ERR] exportMarkdown missing htmlRequestId"));
-        controller_.results_->sendErrorResponse(message.request_id, QStringLiteral("Missing htmlRequestId"));
+        results_.sendErrorResponse(message.request_id, QStringLiteral("Missing htmlRequestId"));
         return;
     }
     const QString htmlRequestId = *message.args->htmlRequestId;
-    if (std::optional<QByteArray> data = ChunkAssembler::shared().getData(htmlRequestId)) {
+    if (std::optional<QByteArray> data = services_.chunks.getData(htmlRequestId)) {
         appendLog(QStringLiteral("[INFO] HTML Data found for Export. Size: ") + QString::number(data->size()));
-        controller_.processor_->processHTML(*data, htmlRequestId, message.args->filename, message.request_id);
+        processor_.processHTML(*data, htmlRequestId, message.args->filename, message.request_id);
     } else {
         appendLog(QStringLiteral("[ERR] exportMarkdown called but data not found for HTML RID: ") + htmlRequestId);
-        controller_.results_->sendErrorResponse(message.request_id, QStringLiteral("HTML data not found"));
+        results_.sendErrorResponse(message.request_id, QStringLiteral("HTML data not found"));
     }
 }
 
 void MessageDispatcher::handleCaptureAnnounced(const IPCMessage& message, const QString& completeLine,
     const QString& incompleteLine)
 {
-    if (std::optional<QByteArray> data = ChunkAssembler::shared().getData(message.request_id)) {
-        appendLog(completeLine.arg(data->size()));
-        // The export's own reply goes to this message's id.
-        controller_.processor_->processHTML(*data, message.request_id, std::nullopt, message.request_id);
+    // The export's own reply goes to this message's id; a page still missing chunks may
+    // become whole during the watchdog's grace.
+    const QString requestId = message.request_id;
+    SessionWatchdog::PageHandler process = [this, requestId, completeLine](const QByteArray& page) {
+        appendLog(completeLine.arg(page.size()));
+        processor_.processHTML(page, requestId, std::nullopt, requestId);
+    };
+    if (std::optional<QByteArray> data = services_.chunks.getData(requestId)) {
+        process(*data);
     } else {
-        appendLog(incompleteLine + message.request_id);
-        controller_.watchdog_->captureIncomplete(message.request_id, completeLine);
+        appendLog(incompleteLine + requestId);
+        watchdog_.captureIncomplete(requestId, std::move(process));
     }
 }
 
 void MessageDispatcher::handleSessionStatus(const IPCMessage& message)
 {
     // The session belongs to the main thread; answer from there.
-    controller_.postMain([this, message] {
+    runtime_.postMain([this, message] {
         QMap<QString, QString> result;
-        if (const std::optional<ExportSession>& session = controller_.currentExport_) {
+        if (const std::optional<ExportSession>& session = state_.currentExport()) {
             result = {
                 {QStringLiteral("active"), QStringLiteral("true")},
                 {QStringLiteral("tabId"), QString::number(session->tabId)},
                 {QStringLiteral("windowId"), QString::number(session->windowId)},
-                {QStringLiteral("status"), session->status},
+                {QStringLiteral("status"), ExportSession::wireText(session->status)},
                 {QStringLiteral("current"), QString::number(session->currentProgress)},
                 {QStringLiteral("total"), QString::number(session->totalProgress)},
             };
@@ -293,10 +346,7 @@ void MessageDispatcher::handleSessionStatus(const IPCMessage& message)
 
 void MessageDispatcher::handleResetTimeout()
 {
-    {
-        std::lock_guard lock(controller_.timeoutLock_);
-        controller_.timeoutResetRequested_ = true;
-    }
+    state_.requestTimeoutReset();
     appendLog(QStringLiteral("Timeout reset requested by extension."));
 }
 
@@ -306,25 +356,19 @@ void MessageDispatcher::handleUpdateTabStatus(const IPCMessage& message)
         return;
     }
     const bool background = *message.args->isBackground;
-    {
-        std::lock_guard lock(controller_.timeoutLock_);
-        controller_.isTabBackgrounded_ = background;
-        if (!background) {
-            controller_.timeoutResetRequested_ = true;
-        }
-    }
+    state_.updateTabStatus(background);
     appendLog(QStringLiteral("[INFO] Tab background status updated: ")
         + (background ? QStringLiteral("true") : QStringLiteral("false")));
 }
 
 void MessageDispatcher::handleOpenResult()
 {
-    const QList<ExportHistoryItem> exports = ExportHistoryManager::shared().successfulExports();
+    const QList<ExportHistoryItem> exports = services_.history.successfulExports();
     if (exports.isEmpty()) {
         appendLog(QStringLiteral("[WARN] open_result requested but no history found."));
         return;
     }
-    if (controller_.shell_ != nullptr) {
-        controller_.shell_->openViaUrlScheme(exports.first().vaultName, exports.first().finalPath);
+    if (ExportShell* shell = runtime_.shell()) {
+        shell->openViaUrlScheme(exports.first().vaultName, exports.first().finalPath);
     }
 }

@@ -3,7 +3,8 @@
 #include "core/ActivityLog.h"
 #include "core/Dispatch.h"
 #include "core/UuidText.h"
-#include "export/ExportController.h"
+#include "export/ExportRuntime.h"
+#include "export/ExportSessionState.h"
 #include "export/ExportText.h"
 #include "link/WebSocketServer.h"
 
@@ -11,28 +12,42 @@
 #include <memory>
 #include <semaphore>
 
-RequestExchange::RequestExchange(ExportController& controller)
-    : controller_(controller)
+RequestExchange::RequestExchange(ExportRuntime& runtime, const ExportSessionState& state)
+    : runtime_(runtime)
+    , state_(state)
 {
+}
+
+std::optional<SessionContext> RequestExchange::getCurrentSessionContext()
+{
+    std::optional<SessionContext> context;
+    runtime_.runMainSync([this, &context] {
+        if (const std::optional<ExportSession>& session = state_.currentExport()) {
+            context = SessionContext {session->tabId, session->windowId, ExportSession::wireText(session->status)};
+        } else if (state_.lastExportTabId() && state_.lastExportWindowId()) {
+            context = SessionContext {*state_.lastExportTabId(), *state_.lastExportWindowId(), std::nullopt};
+        }
+    });
+    return context;
 }
 
 std::optional<IPCMessage> RequestExchange::sendRequestAndWait(const QString& command,
     std::optional<IPCArgs> args, double timeout, const std::optional<QString>& explicitRequestId)
 {
-    WebSocketServer* server = controller_.webSocketServer();
+    WebSocketServer* server = runtime_.webSocketServer();
     if (isMainThread() || (server != nullptr && server->isServerThread())) {
         // The reply arrives on the server thread and the session is read on the main thread:
         // waiting on either would never end.
         appendLog(QStringLiteral("❌ Refused to wait for the reply to ") + command
             + QStringLiteral(" on the main or server thread"));
-        Q_ASSERT_X(false, "ExportController::sendRequestAndWait", "called on the main or server thread");
+        Q_ASSERT_X(false, "RequestExchange::sendRequestAndWait", "called on the main or server thread");
         return std::nullopt;
     }
-    if (controller_.isShuttingDown()) {
+    if (runtime_.isShuttingDown()) {
         return std::nullopt;
     }
 
-    if (std::optional<SessionContext> context = controller_.getCurrentSessionContext()) {
+    if (std::optional<SessionContext> context = getCurrentSessionContext()) {
         if (!args) {
             args = IPCArgs {};
         }
@@ -61,7 +76,7 @@ std::optional<IPCMessage> RequestExchange::sendRequestAndWait(const QString& com
         });
     }
 
-    controller_.send(message);
+    runtime_.send(message);
 
     const auto limit = std::chrono::duration<double>(std::max(timeout, 0.0));
     if (!box->ready.try_acquire_for(limit)) {
@@ -83,7 +98,7 @@ std::optional<IPCMessage> RequestExchange::sendRequestAndWait(const QString& com
 
 std::optional<IPCMessage> RequestExchange::request(const QString& command, std::optional<IPCArgs> args)
 {
-    const double seconds = std::chrono::duration<double>(controller_.timings_.requestTimeout).count();
+    const double seconds = std::chrono::duration<double>(runtime_.timings().requestTimeout).count();
     return sendRequestAndWait(command, std::move(args), seconds, std::nullopt);
 }
 

@@ -2,8 +2,9 @@
 
 #include "core/ActivityLog.h"
 #include "core/UuidText.h"
-#include "export/ExportController.h"
 #include "export/ExportResults.h"
+#include "export/ExportRuntime.h"
+#include "export/ExportSessionState.h"
 #include "export/ExportText.h"
 #include "export/RequestExchange.h"
 #include "export/SessionWatchdog.h"
@@ -105,8 +106,13 @@ QString resultJson(const std::optional<IPCMessage>& reply)
 
 } // namespace
 
-ScrollOrchestrator::ScrollOrchestrator(ExportController& controller)
-    : controller_(controller)
+ScrollOrchestrator::ScrollOrchestrator(ExportRuntime& runtime, ExportSessionState& state, RequestExchange& exchange,
+    ExportResults& results, SessionWatchdog& watchdog)
+    : runtime_(runtime)
+    , state_(state)
+    , exchange_(exchange)
+    , results_(results)
+    , watchdog_(watchdog)
 {
 }
 
@@ -122,31 +128,23 @@ qint64 ScrollOrchestrator::scrollStep(qint64 clientHeight, qint64 stallCount)
     return base * multiplier;
 }
 
-std::optional<IPCMessage> ScrollOrchestrator::request(const QString& command, std::optional<IPCArgs> args)
-{
-    return controller_.exchange_->request(command, std::move(args));
-}
-
 void ScrollOrchestrator::orchestrateScrollToTop()
 {
-    {
-        std::lock_guard lock(controller_.abortLock_);
-        controller_.isExportAborted_ = false;
-    }
+    state_.setExportAborted(false);
     appendLog(QStringLiteral("Starting scroll-to-top orchestration (App driven)..."));
 
     ScrollRun run;
     QString pendingId;
-    controller_.runMainSync([&] {
-        if (const std::optional<ExportSession>& session = controller_.currentExport_) {
+    runtime_.runMainSync([&] {
+        if (const std::optional<ExportSession>& session = state_.currentExport()) {
             run.sessionId = session->sessionId;
             run.tabId = session->tabId;
             run.windowId = session->windowId;
         }
-        pendingId = controller_.pendingExportId_.value_or(QString());
+        pendingId = state_.pendingExportId().value_or(QString());
     });
 
-    request(QStringLiteral("startKeepAlive"));
+    exchange_.request(QStringLiteral("startKeepAlive"));
     if (!validatePage(run)) {
         return;
     }
@@ -165,9 +163,9 @@ void ScrollOrchestrator::orchestrateScrollToTop()
         if (stepTowardTop(run) != Pass::goOn) {
             return;
         }
-        controller_.pause(controller_.timings_.passSleep);
+        runtime_.pause(runtime_.timings().passSleep);
         ++run.pass;
-        if (run.pass > controller_.timings_.passLimit - 1) {
+        if (run.pass > runtime_.timings().passLimit - 1) {
             appendLog(kTimeoutMessage);
             // What was loaded so far is not the whole chat: put the page back and give up
             // rather than store a partial note as if it were complete.
@@ -181,34 +179,34 @@ void ScrollOrchestrator::orchestrateScrollToTop()
 
 bool ScrollOrchestrator::validatePage(const ScrollRun& run)
 {
-    const std::optional<IPCMessage> validation = request(QStringLiteral("validatePage"));
+    const std::optional<IPCMessage> validation = exchange_.request(QStringLiteral("validatePage"));
     if (resultValue(validation, "ok") != QStringLiteral("false")) {
         return true;
     }
     const QString reason = resultValue(validation, "message").value_or(
         QStringLiteral("This page doesn't appear to be a Poe chat"));
     appendLog(QStringLiteral("❌ Validation Failed: ") + reason);
-    controller_.postMain([this, sessionId = run.sessionId] {
-        if (controller_.currentExport_ && controller_.isSameSession(sessionId)) {
-            controller_.currentExport_->status = QStringLiteral("error");
+    runtime_.postMain([this, sessionId = run.sessionId] {
+        if (state_.isSameSession(sessionId)) {
+            state_.setStatus(ExportSession::Status::error);
         }
     });
     IPCArgs showArgs;
     showArgs.message = reason;
-    request(QStringLiteral("showError"), showArgs);
-    request(QStringLiteral("stopKeepAlive"));
+    exchange_.request(QStringLiteral("showError"), showArgs);
+    exchange_.request(QStringLiteral("stopKeepAlive"));
     // Sent before the disconnect, which the server queues after it.
-    controller_.runMainSync([&] { controller_.sendAbortWithMetrics(reason, run.tabId, run.windowId, std::nullopt); });
-    if (WebSocketServer* server = controller_.webSocketServer()) {
+    runtime_.runMainSync([&] { results_.sendAbortWithMetrics(reason, run.tabId, run.windowId, std::nullopt); });
+    if (WebSocketServer* server = runtime_.webSocketServer()) {
         server->disconnectAllClients();
     }
-    controller_.updateStatus(QStringLiteral("Ready"));
+    runtime_.updateStatus(QStringLiteral("Ready"));
     return false;
 }
 
 bool ScrollOrchestrator::takeStartMetrics(ScrollRun& run)
 {
-    const std::optional<IPCMessage> metrics = request(QStringLiteral("scrollGetMetrics"));
+    const std::optional<IPCMessage> metrics = exchange_.request(QStringLiteral("scrollGetMetrics"));
     appendLog(QStringLiteral("Raw metrics: ") + resultJson(metrics));
     if (!metrics || !metrics->result || metrics->result->isEmpty()) {
         // Scrolling blind could leave the user's page anywhere; stop instead.
@@ -230,40 +228,29 @@ bool ScrollOrchestrator::takeStartMetrics(ScrollRun& run)
     run.position = start.scrollTop;
     appendLog(QStringLiteral("Captured start pos: ") + realText(start.scrollTop) + QStringLiteral(" (H: ")
         + QString::number(start.scrollHeight) + QStringLiteral(")"));
-    controller_.runMainSync([&] {
-        std::optional<ExportSession>& session = controller_.currentExport_;
-        if (session && controller_.isSameSession(run.sessionId)) {
-            session->startScrollTop = start.scrollTop;
-            session->startWindowScrollX = start.windowX;
-            session->startWindowScrollY = start.windowY;
-            session->status = QStringLiteral("scrolling");
-        }
-    });
+    runtime_.runMainSync([&] { state_.beginScrolling(run.sessionId, start.scrollTop, start.windowX, start.windowY); });
     return true;
 }
 
 ScrollOrchestrator::Pass ScrollOrchestrator::checkPass(ScrollRun& run)
 {
-    if (controller_.isShuttingDown()) {
+    if (runtime_.isShuttingDown()) {
         return Pass::ended;
     }
-    {
-        std::lock_guard lock(controller_.timeoutLock_);
-        if (controller_.timeoutResetRequested_) {
-            controller_.timeoutResetRequested_ = false;
-            run.pass = 0;
-            appendLog(QStringLiteral("Timeout grace period reset."));
-        }
-        if (!controller_.isTabBackgrounded_) {
-            run.pass = 0; // the limit counts only passes while the tab is in the background
-        }
+    const ExportSessionState::PassLimit limit = state_.takePassLimit();
+    if (limit.resetRequested) {
+        run.pass = 0;
+        appendLog(QStringLiteral("Timeout grace period reset."));
     }
-    if (controller_.isExportAborted()) {
+    if (!limit.tabBackgrounded) {
+        run.pass = 0; // the limit counts only passes while the tab is in the background
+    }
+    if (state_.isExportAborted()) {
         endAborted();
         return Pass::ended;
     }
-    const auto grace = controller_.timings_.disconnectGrace;
-    if (controller_.extensionAbsentFor(grace)) {
+    const auto grace = runtime_.timings().disconnectGrace;
+    if (state_.extensionAbsentFor(grace)) {
         // With no extension every request times out; in the front tab the pass limit would
         // never end the loop.
         appendLog(QStringLiteral("⚠️ No extension connected for ")
@@ -271,11 +258,11 @@ ScrollOrchestrator::Pass ScrollOrchestrator::checkPass(ScrollRun& run)
             + QStringLiteral(" s; stopping the export."));
         appendLog(QStringLiteral("Export aborted."));
         dropSession(run);
-        controller_.updateStatus(QStringLiteral("Ready"));
+        runtime_.updateStatus(QStringLiteral("Ready"));
         return Pass::ended;
     }
     bool same = false;
-    controller_.runMainSync([&] { same = controller_.isSameSession(run.sessionId); });
+    runtime_.runMainSync([&] { same = state_.isSameSession(run.sessionId); });
     if (!same) {
         appendLog(QStringLiteral("[INFO] Scroll loop exiting: export changed or cleared"));
         return Pass::ended;
@@ -287,7 +274,7 @@ bool ScrollOrchestrator::startMarkerVisible()
 {
     IPCArgs query;
     query.selector = kStartOfChatSelector;
-    const std::optional<IPCMessage> found = request(QStringLiteral("domQuery"), query);
+    const std::optional<IPCMessage> found = exchange_.request(QStringLiteral("domQuery"), query);
     if (parseInteger(resultValue(found, "count")).value_or(0) > 0) {
         appendLog(QStringLiteral("Found Start of Chat marker."));
         return true;
@@ -300,14 +287,14 @@ ScrollOrchestrator::Pass ScrollOrchestrator::stepTowardTop(ScrollRun& run)
     sendScrollProgress(run);
 
     // The page grows and moves as older messages load: read where it is now.
-    const std::optional<IPCMessage> current = request(QStringLiteral("scrollGetMetrics"));
+    const std::optional<IPCMessage> current = exchange_.request(QStringLiteral("scrollGetMetrics"));
     if (const std::optional<double> top = metricValue(current, "scrollTop", run.warnedMetrics)) {
         run.position = *top;
     }
     const std::optional<qint64> height = roundedMetric(current, "scrollHeight", run.warnedMetrics);
 
-    controller_.pause(controller_.timings_.shortSleep);
-    if (controller_.isExportAborted()) {
+    runtime_.pause(runtime_.timings().shortSleep);
+    if (state_.isExportAborted()) {
         endAborted();
         return Pass::ended;
     }
@@ -317,7 +304,7 @@ ScrollOrchestrator::Pass ScrollOrchestrator::stepTowardTop(ScrollRun& run)
     run.position = run.start.acceptsNegative ? run.position - step : std::max(run.position - step, 0.0);
     IPCArgs scrollArgs;
     scrollArgs.value = run.position;
-    request(QStringLiteral("scrollSet"), scrollArgs);
+    exchange_.request(QStringLiteral("scrollSet"), scrollArgs);
     trackStall(run, height);
     return Pass::goOn;
 }
@@ -336,42 +323,42 @@ void ScrollOrchestrator::restorePosition(const ScrollRun& run)
 {
     IPCArgs scrollArgs;
     scrollArgs.value = run.start.scrollTop;
-    request(QStringLiteral("scrollSet"), scrollArgs);
+    exchange_.request(QStringLiteral("scrollSet"), scrollArgs);
     IPCArgs windowArgs;
     windowArgs.windowX = run.start.windowX;
     windowArgs.windowY = run.start.windowY;
-    request(QStringLiteral("windowSet"), windowArgs);
+    exchange_.request(QStringLiteral("windowSet"), windowArgs);
 }
 
 void ScrollOrchestrator::finishAtTop(const ScrollRun& run)
 {
     appendLog(QStringLiteral("Top reached. Finalizing export."));
-    request(QStringLiteral("stopKeepAlive"));
+    exchange_.request(QStringLiteral("stopKeepAlive"));
     appendLog(QStringLiteral("Restoring position..."));
     restorePosition(run);
     expandCollapsedCodeBlocks(run.tabId, run.windowId);
 
     bool same = false;
-    controller_.runMainSync([&] {
-        same = controller_.isSameSession(run.sessionId);
-        if (same && controller_.currentExport_) {
-            controller_.currentExport_->status = QStringLiteral("capturing");
-            controller_.watchdog_->captureRequested();
+    runtime_.runMainSync([&] {
+        same = state_.isSameSession(run.sessionId);
+        if (same && state_.currentExport()) {
+            state_.setStatus(ExportSession::Status::capturing);
+            watchdog_.captureRequested();
         }
     });
-    if (controller_.isExportAborted() || !same) {
+    if (state_.isExportAborted() || !same) {
         // Stopped while the page was being put back: no capture.
         appendLog(QStringLiteral("Export aborted."));
-        controller_.updateStatus(QStringLiteral("Ready"));
+        runtime_.updateStatus(QStringLiteral("Ready"));
         return;
     }
     IPCMessage capture = ExportText::appMessage(QStringLiteral("command"), QStringLiteral("capture_start"), UuidText::fresh());
     if (run.tabId && run.windowId) {
         IPCArgs captureArgs;
-        captureArgs.session = SessionContext {*run.tabId, *run.windowId, QStringLiteral("capturing")};
+        captureArgs.session = SessionContext {*run.tabId, *run.windowId, ExportSession::wireText(ExportSession::Status::capturing)};
         capture.args = captureArgs;
     }
-    controller_.send(capture);
+    runtime_.send(capture);
     appendLog(QStringLiteral("Requested capture start (App Driven)."));
 }
 
@@ -379,23 +366,23 @@ void ScrollOrchestrator::expandCollapsedCodeBlocks(std::optional<qint64>, std::o
 {
     // The requests carry the session's tab and window through the request exchange.
     appendLog(QStringLiteral("Expanding collapsed code blocks..."));
-    if (controller_.isExportAborted()) {
+    if (state_.isExportAborted()) {
         return;
     }
     IPCArgs query;
     query.selector = kCollapsedCodeSelector;
-    const qint64 count = parseInteger(resultValue(request(QStringLiteral("domQuery"), query), "count")).value_or(0);
+    const qint64 count = parseInteger(resultValue(exchange_.request(QStringLiteral("domQuery"), query), "count")).value_or(0);
     appendLog(QStringLiteral("Collapsed code blocks found: ") + QString::number(count));
     if (count > 0) {
         IPCArgs click;
         click.selector = kCollapsedCodeSelector + QStringLiteral(" button");
-        request(QStringLiteral("domClick"), click);
+        exchange_.request(QStringLiteral("domClick"), click);
     }
 }
 
 void ScrollOrchestrator::sendScrollProgress(const ScrollRun& run)
 {
-    const int limit = controller_.timings_.passLimit;
+    const int limit = runtime_.timings().passLimit;
     UICommand ui;
     ui.type = QStringLiteral("progress");
     ui.message = QStringLiteral("Loading history... ") + QString::number(run.pass * 100 / limit) + QStringLiteral("%");
@@ -404,43 +391,37 @@ void ScrollOrchestrator::sendScrollProgress(const ScrollRun& run)
     IPCArgs args;
     args.ui = ui;
     if (run.tabId && run.windowId) {
-        args.session = SessionContext {*run.tabId, *run.windowId, QStringLiteral("scrolling")};
+        args.session = SessionContext {*run.tabId, *run.windowId, ExportSession::wireText(ExportSession::Status::scrolling)};
     }
     for (const char* command : {"update_ui", "ui_render"}) {
         IPCMessage message = ExportText::appMessage(QStringLiteral("request"), QString::fromLatin1(command), UuidText::fresh());
         message.args = args;
-        controller_.send(message);
+        runtime_.send(message);
     }
 }
 
 void ScrollOrchestrator::giveUp(const ScrollRun& run, const QString& reason)
 {
-    request(QStringLiteral("stopKeepAlive"));
-    controller_.runMainSync([&] {
-        controller_.sendAbortWithMetrics(reason, run.tabId, run.windowId, std::nullopt);
-        if (controller_.isTabBackgrounded()) {
-            controller_.results_->scheduleErrorNotification(QStringLiteral("Current Chat"),
+    exchange_.request(QStringLiteral("stopKeepAlive"));
+    runtime_.runMainSync([&] {
+        results_.sendAbortWithMetrics(reason, run.tabId, run.windowId, std::nullopt);
+        if (state_.isTabBackgrounded()) {
+            results_.scheduleErrorNotification(QStringLiteral("Current Chat"),
                 QStringLiteral("Export failed: ") + reason, run.tabId, run.windowId);
         }
-        if (controller_.isSameSession(run.sessionId)) {
-            controller_.currentExport_.reset();
-        }
+        state_.endSessionOf(run.sessionId);
     });
-    controller_.updateStatus(QStringLiteral("Ready"));
+    runtime_.updateStatus(QStringLiteral("Ready"));
 }
 
 void ScrollOrchestrator::endAborted()
 {
-    request(QStringLiteral("stopKeepAlive"));
+    exchange_.request(QStringLiteral("stopKeepAlive"));
     appendLog(QStringLiteral("Export aborted."));
-    controller_.updateStatus(QStringLiteral("Ready"));
+    runtime_.updateStatus(QStringLiteral("Ready"));
 }
 
 void ScrollOrchestrator::dropSession(const ScrollRun& run)
 {
-    controller_.runMainSync([&] {
-        if (controller_.isSameSession(run.sessionId)) {
-            controller_.currentExport_.reset();
-        }
-    });
+    runtime_.runMainSync([&] { state_.endSessionOf(run.sessionId); });
 }

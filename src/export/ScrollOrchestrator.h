@@ -7,14 +7,19 @@
 
 #include <optional>
 
-class ExportController;
+class ExportResults;
+class ExportRuntime;
+class ExportSessionState;
+class RequestExchange;
+class SessionWatchdog;
 
 // Drives the chat's tab to the start of the conversation, one step per pass, puts it back
 // where the user had it, expands collapsed code blocks and asks for the capture. Runs on a
 // pool thread; every request waits for its reply with the standard time-out.
 class ScrollOrchestrator {
 public:
-    explicit ScrollOrchestrator(ExportController& controller);
+    ScrollOrchestrator(ExportRuntime& runtime, ExportSessionState& state, RequestExchange& exchange,
+        ExportResults& results, SessionWatchdog& watchdog);
 
     void orchestrateScrollToTop();
     void expandCollapsedCodeBlocks(std::optional<qint64> tabId, std::optional<qint64> windowId);
@@ -46,8 +51,6 @@ private:
     };
     enum class Pass { goOn, topReached, ended };
 
-    std::optional<IPCMessage> request(const QString& command, std::optional<IPCArgs> args = {});
-
     // False when the page is not a chat; the run is then over.
     bool validatePage(const ScrollRun& run);
     // Metrics: reads and stores the start position; false when there is none (run over).
@@ -73,5 +76,9 @@ private:
     // Drops the session when it is still the run's own.
     void dropSession(const ScrollRun& run);
 
-    ExportController& controller_;
+    ExportRuntime& runtime_;
+    ExportSessionState& state_;
+    RequestExchange& exchange_;
+    ExportResults& results_;
+    SessionWatchdog& watchdog_;
 };

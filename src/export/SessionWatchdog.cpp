@@ -1,29 +1,38 @@
 #include "export/SessionWatchdog.h"
 
 #include "core/ActivityLog.h"
-#include "export/CapturedPageProcessor.h"
-#include "export/ExportController.h"
 #include "export/ExportResults.h"
+#include "export/ExportRuntime.h"
+#include "export/ExportSessionState.h"
 #include "link/ChunkAssembler.h"
 
 #include <QTimer>
 
 namespace {
 
-const QString kCapturing = QStringLiteral("capturing");
-const QString kDownloading = QStringLiteral("downloading");
+constexpr ExportSession::Status kCapturing = ExportSession::Status::capturing;
+constexpr ExportSession::Status kDownloading = ExportSession::Status::downloading;
 
 } // namespace
 
-SessionWatchdog::SessionWatchdog(ExportController& controller)
-    : controller_(controller)
+SessionWatchdog::SessionWatchdog(ExportRuntime& runtime, ExportSessionState& state, ExportResults& results,
+    ChunkAssembler& chunks)
+    : runtime_(runtime)
+    , state_(state)
+    , results_(results)
+    , chunks_(chunks)
 {
-    timer_ = new QTimer(&controller_);
-    timer_->setInterval(controller_.timings_.sessionCheckInterval);
-    QObject::connect(timer_, &QTimer::timeout, &controller_, [this] { check(); });
+    timer_ = new QTimer(runtime_.mainContext());
+    timer_->setInterval(runtime_.timings().sessionCheckInterval);
+    QObject::connect(timer_, &QTimer::timeout, runtime_.mainContext(), [this] { check(); });
+    dropObserverToken_ = chunks_.addDropObserver([this](const QStringList& requestIds) { payloadsDropped(requestIds); });
 }
 
-SessionWatchdog::~SessionWatchdog() = default;
+SessionWatchdog::~SessionWatchdog()
+{
+    chunks_.removeDropObserver(dropObserverToken_);
+    delete timer_;
+}
 
 QString SessionWatchdog::seconds(std::chrono::milliseconds duration)
 {
@@ -39,10 +48,10 @@ void SessionWatchdog::watch()
 
 void SessionWatchdog::captureRequested()
 {
-    if (!controller_.currentExport_) {
+    if (!state_.currentExport()) {
         return;
     }
-    captureSession_ = controller_.currentExport_->sessionId;
+    captureSession_ = state_.currentExport()->sessionId;
     captureSince_ = Clock::now();
     {
         std::lock_guard lock(pageLock_);
@@ -53,10 +62,10 @@ void SessionWatchdog::captureRequested()
 
 void SessionWatchdog::processingStarted()
 {
-    if (!controller_.currentExport_) {
+    if (!state_.currentExport()) {
         return;
     }
-    processingSession_ = controller_.currentExport_->sessionId;
+    processingSession_ = state_.currentExport()->sessionId;
     processingSince_ = Clock::now();
     watch();
 }
@@ -67,20 +76,20 @@ void SessionWatchdog::notePageChunk(const QString& requestId)
     pageRequestId_ = requestId;
 }
 
-bool SessionWatchdog::sessionIs(const QString& status, const std::optional<QString>& noted) const
+bool SessionWatchdog::sessionIs(ExportSession::Status status, const std::optional<QString>& noted) const
 {
-    const std::optional<ExportSession>& session = controller_.currentExport_;
+    const std::optional<ExportSession>& session = state_.currentExport();
     return session && session->status == status && noted && *noted == session->sessionId;
 }
 
 void SessionWatchdog::check()
 {
-    const std::optional<ExportSession>& session = controller_.currentExport_;
+    const std::optional<ExportSession>& session = state_.currentExport();
     if (!session) {
         timer_->stop();
         return;
     }
-    const ExportTimings& timings = controller_.timings_;
+    const ExportTimings& timings = runtime_.timings();
     const Clock::time_point now = Clock::now();
     if (sessionIs(kCapturing, captureSession_)) {
         std::optional<QString> page;
@@ -89,7 +98,7 @@ void SessionWatchdog::check()
             page = pageRequestId_;
         }
         std::optional<QString> reason;
-        if (controller_.extensionAbsentFor(timings.disconnectGrace)) {
+        if (state_.extensionAbsentFor(timings.disconnectGrace)) {
             reason = QStringLiteral("Capture stopped: no extension connected for ") + seconds(timings.disconnectGrace)
                 + QStringLiteral("s.");
         } else if (!page && now - captureSince_ > timings.captureStartLimit) {
@@ -98,7 +107,7 @@ void SessionWatchdog::check()
         }
         if (reason) {
             if (page) {
-                ChunkAssembler::shared().clear(*page);
+                chunks_.clear(*page);
             }
             fail(*reason, session->sessionId, page ? page : session->replyRequestId);
         }
@@ -111,30 +120,29 @@ void SessionWatchdog::check()
     }
 }
 
-void SessionWatchdog::captureIncomplete(const QString& requestId, const QString& completeLine)
+void SessionWatchdog::captureIncomplete(const QString& requestId, PageHandler processPage)
 {
-    controller_.postMain([this, requestId, completeLine] {
+    runtime_.postMain([this, requestId, processPage = std::move(processPage)] {
         // Only a session waiting for its page owns the announcement.
         std::optional<QString> sessionId;
-        if (controller_.currentExport_ && controller_.currentExport_->status == kCapturing) {
-            sessionId = controller_.currentExport_->sessionId;
+        if (state_.currentExport() && state_.currentExport()->status == kCapturing) {
+            sessionId = state_.currentExport()->sessionId;
         }
-        QTimer::singleShot(controller_.timings_.captureGrace, &controller_,
-            [this, requestId, completeLine, sessionId] { graceOver(requestId, completeLine, sessionId); });
+        QTimer::singleShot(runtime_.timings().captureGrace, runtime_.mainContext(),
+            [this, requestId, processPage, sessionId] { graceOver(requestId, processPage, sessionId); });
     });
 }
 
-void SessionWatchdog::graceOver(const QString& requestId, const QString& completeLine,
+void SessionWatchdog::graceOver(const QString& requestId, const PageHandler& processPage,
     const std::optional<QString>& sessionId)
 {
-    if (const std::optional<QByteArray> data = ChunkAssembler::shared().getData(requestId)) {
-        appendLog(completeLine.arg(data->size()));
-        controller_.processor_->processHTML(*data, requestId, std::nullopt, requestId);
+    if (const std::optional<QByteArray> data = chunks_.getData(requestId)) {
+        processPage(*data);
         return;
     }
     // On an ordered connection the missing chunks are not coming any more.
-    ChunkAssembler::shared().clear(requestId);
-    if (!controller_.isCurrentOutcome(sessionId, QStringLiteral("incomplete capture"))) {
+    chunks_.clear(requestId);
+    if (!state_.isCurrentOutcome(sessionId, QStringLiteral("incomplete capture"))) {
         return;
     }
     const bool stillWaiting = sessionId && sessionIs(kCapturing, sessionId);
@@ -144,7 +152,7 @@ void SessionWatchdog::graceOver(const QString& requestId, const QString& complet
 
 void SessionWatchdog::payloadsDropped(const QStringList& requestIds)
 {
-    controller_.postMain([this, requestIds] {
+    runtime_.postMain([this, requestIds] {
         if (!sessionIs(kCapturing, captureSession_)) {
             return;
         }
@@ -156,21 +164,21 @@ void SessionWatchdog::payloadsDropped(const QStringList& requestIds)
         if (!page || !requestIds.contains(*page)) {
             return;
         }
-        const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(ChunkAssembler::shared().idleLimit());
+        const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(chunks_.idleLimit());
         fail(QStringLiteral("Capture incomplete: no page data for ") + seconds(idle) + QStringLiteral("s."),
-            controller_.currentExport_->sessionId, page);
+            state_.currentExport()->sessionId, page);
     });
 }
 
 void SessionWatchdog::fail(const QString& reason, const std::optional<QString>& sessionId,
     const std::optional<QString>& replyTo)
 {
-    std::optional<ExportSession>& session = controller_.currentExport_;
+    const std::optional<ExportSession>& session = state_.currentExport();
     const bool own = sessionId && session && session->sessionId == *sessionId;
     if (!own) {
         // A page handed over outside any export session: only its message learns why.
         if (replyTo) {
-            controller_.results_->sendErrorResult(*replyTo, reason, false, std::nullopt);
+            results_.sendErrorResult(*replyTo, reason, false, std::nullopt);
         }
         return;
     }
@@ -183,11 +191,11 @@ void SessionWatchdog::fail(const QString& reason, const std::optional<QString>& 
 
     appendLog(QStringLiteral("❌ Export failed: ") + reason);
     // No note name is known yet: the entry is under the chat's title.
-    controller_.results_->addFailedHistoryItem(title, title, reason);
-    controller_.results_->scheduleErrorNotification(title, QStringLiteral("Export failed: ") + reason, tabId, windowId);
+    results_.addFailedHistoryItem(title, title, reason);
+    results_.scheduleErrorNotification(title, QStringLiteral("Export failed: ") + reason, tabId, windowId);
     if (replyTo) {
-        controller_.results_->sendErrorResult(*replyTo, reason, true, std::nullopt);
+        results_.sendErrorResult(*replyTo, reason, true, std::nullopt);
     }
-    session.reset();
-    controller_.showReadyWhenIdle();
+    state_.endSession();
+    results_.showReadyWhenIdle();
 }

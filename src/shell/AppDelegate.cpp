@@ -5,6 +5,9 @@
 #include "core/Dispatch.h"
 #include "core/StorageKeys.h"
 #include "export/ExportController.h"
+#include "export/ExportSessionState.h"
+#include "export/MessageDispatcher.h"
+#include "link/ChunkAssembler.h"
 #include "link/WebSocketServer.h"
 #include "platform/Application.h"
 #include "platform/ApplicationLauncher.h"
@@ -95,14 +98,17 @@ void AppDelegate::applicationDidFinishLaunching()
     setupLogWindow();
     setupMainWindow();
 
-    controller_ = std::make_unique<ExportController>(this, options_.timings);
-    webSocketServer_ = std::make_unique<WebSocketServer>(options_.port, controller_.get());
+    ConfigManager& config = ConfigManager::shared();
+    controller_ = std::make_unique<ExportController>(this,
+        ExportServices {ExportHistoryManager::shared(), ChunkAssembler::shared(), VaultManager(config), VaultWriter(config)},
+        options_.timings);
+    webSocketServer_ = std::make_unique<WebSocketServer>(options_.port, &controller_->dispatcher());
     controller_->setWebSocketServer(webSocketServer_.get());
     webSocketServer_->start();
 
     statusObserver_ = new StatusSignalObserver(QDBusConnection::sessionBus(), this);
     connect(statusObserver_, &StatusSignalObserver::lastActiveTabURLChanged, this, [this](const QString& url) {
-        controller_->setLastActiveTabURL(url);
+        controller_->state().setLastActiveTabURL(url);
     });
 
     KeyEquivalentMonitor::Targets targets;

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "FakeExtension.h"
+#include "ExportStores.h"
 #include "RecordingShell.h"
 
 #include "core/AppState.h"
 #include "export/ExportController.h"
+#include "export/ExportSessionState.h"
+#include "export/MessageDispatcher.h"
 #include "link/WebSocketServer.h"
-#include "storage/ConfigManager.h"
-#include "storage/ExportHistoryManager.h"
-#include "storage/UserDefaults.h"
 #include "storage/VaultManager.h"
+#include "support/FakeExtension.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -20,8 +20,8 @@
 
 #include <memory>
 
-// A controller behind a real loopback server, with a scripted extension connected to it, a
-// fresh settings store and (on request) a temporary vault.
+// A controller behind a real loopback server, with a scripted extension connected to it, its
+// own settings, history and chunk store, and (on request) a temporary vault.
 class ExportFixture : public ::testing::Test {
 public:
     static ExportTimings fastTimings()
@@ -39,15 +39,11 @@ public:
 
     void start(const ExportTimings& timings)
     {
-        ASSERT_TRUE(settingsDir_.isValid());
-        UserDefaults::setStandardPath(settingsDir_.filePath(QStringLiteral("Mossbridge.conf")));
-        ConfigManager::shared().reload();
-        ExportHistoryManager::shared().reload();
-        ExportHistoryManager::shared().clear();
+        ASSERT_TRUE(stores_.settingsDir.isValid());
         AppState::shared().setShowOnboarding(false);
 
-        controller_ = std::make_unique<ExportController>(&shell_, timings);
-        server_ = std::make_unique<WebSocketServer>(0, controller_.get());
+        controller_ = std::make_unique<ExportController>(&shell_, stores_.services(), timings);
+        server_ = std::make_unique<WebSocketServer>(0, &controller_->dispatcher());
         server_->start();
         ASSERT_NE(server_->listeningPort(), 0);
         controller_->setWebSocketServer(server_.get());
@@ -76,7 +72,7 @@ public:
         EXPECT_TRUE(vaultRoot_.isValid());
         const QString path = vaultRoot_.filePath(QStringLiteral("My Vault"));
         QDir().mkpath(path);
-        VaultManager().setVaultURL(path);
+        VaultManager(stores_.config).setVaultURL(path);
         return path;
     }
 
@@ -103,7 +99,7 @@ public:
     }
 
     testsupport::LogRecorder log_;
-    QTemporaryDir settingsDir_;
+    ExportStores stores_;
     QTemporaryDir vaultRoot_;
     RecordingShell shell_;
     std::unique_ptr<ExportController> controller_;

@@ -1,10 +1,12 @@
 #pragma once
 
-#include "ChatPage.h"
 #include "ExportFixture.h"
 #include "ScriptedChat.h"
 
+#include "support/ChatPage.h"
+
 #include <chrono>
+#include <functional>
 #include <optional>
 
 inline IPCArgs tabArgs(qint64 tab, qint64 window)
@@ -13,6 +15,23 @@ inline IPCArgs tabArgs(qint64 tab, qint64 window)
     args.tabId = tab;
     args.windowId = window;
     return args;
+}
+
+// The first message from `from` on that matches, or -1.
+inline qsizetype indexOf(const QList<IPCMessage>& messages, const std::function<bool(const IPCMessage&)>& match,
+    qsizetype from = 0)
+{
+    for (qsizetype i = from; i < messages.size(); ++i) {
+        if (match(messages[i])) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+inline std::function<bool(const IPCMessage&)> isCommand(const QString& command)
+{
+    return [command](const IPCMessage& m) { return m.command == command; };
 }
 
 inline bool isExportReply(const IPCMessage& m, const QString& requestId)

@@ -1,5 +1,7 @@
 #include "ExportFixture.h"
 
+#include "export/RequestExchange.h"
+
 #include <QTimer>
 
 #include <future>
@@ -8,11 +10,11 @@
 namespace {
 
 // Runs a request on a worker thread while the main thread keeps serving the event loop.
-std::optional<IPCMessage> requestFromWorker(ExportController& controller, const QString& command,
+std::optional<IPCMessage> requestFromWorker(RequestExchange& exchange, const QString& command,
     std::optional<IPCArgs> args, double timeout)
 {
     std::packaged_task<std::optional<IPCMessage>()> task([&] {
-        return controller.sendRequestAndWait(command, args, timeout);
+        return exchange.sendRequestAndWait(command, args, timeout);
     });
     std::future<std::optional<IPCMessage>> result = task.get_future();
     std::thread worker(std::move(task));
@@ -34,9 +36,9 @@ public:
         args.windowId = 9;
         extension_.send(command(QStringLiteral("invoke_export"), args));
         ASSERT_TRUE(extension_.waitForCommand(QStringLiteral("abort_export")));
-        ASSERT_TRUE(testsupport::waitUntil([&] { return !controller_->currentExport().has_value(); }));
-        ASSERT_EQ(controller_->lastExportTabId(), 5);
-        ASSERT_EQ(controller_->lastExportWindowId(), 9);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !controller_->state().currentExport().has_value(); }));
+        ASSERT_EQ(controller_->state().lastExportTabId(), 5);
+        ASSERT_EQ(controller_->state().lastExportWindowId(), 9);
         extension_.clearReceived();
     }
 };
@@ -73,7 +75,7 @@ TEST_F(RequestExchangeTest, SessionContextRules)
             haveLastIds = true;
         }
         extension_.clearReceived();
-        EXPECT_FALSE(requestFromWorker(*controller_, QStringLiteral("probe"), c.args, 0.2).has_value());
+        EXPECT_FALSE(requestFromWorker(controller_->exchange(), QStringLiteral("probe"), c.args, 0.2).has_value());
         ASSERT_TRUE(extension_.waitForCommand(QStringLiteral("probe")));
         const IPCMessage sent = extension_.receivedWithCommand(QStringLiteral("probe")).first();
         EXPECT_EQ(sent.type, QStringLiteral("request"));
@@ -101,8 +103,8 @@ TEST_F(RequestExchangeTest, TwoRequestsInFlightEachGetTheirOwnReply)
     });
     std::optional<IPCMessage> first;
     std::optional<IPCMessage> second;
-    std::thread a([&] { first = controller_->sendRequestAndWait(QStringLiteral("first"), std::nullopt, 5.0); });
-    std::thread b([&] { second = controller_->sendRequestAndWait(QStringLiteral("second"), std::nullopt, 5.0); });
+    std::thread a([&] { first = controller_->exchange().sendRequestAndWait(QStringLiteral("first"), std::nullopt, 5.0); });
+    std::thread b([&] { second = controller_->exchange().sendRequestAndWait(QStringLiteral("second"), std::nullopt, 5.0); });
     ASSERT_TRUE(testsupport::waitUntil([&] {
         std::lock_guard lock(mutex);
         return held.size() == 2;
@@ -125,7 +127,7 @@ TEST_F(RequestExchangeTest, ErrorRepliesAreReturnedToo)
             ext.send(error);
         }
     });
-    const std::optional<IPCMessage> reply = requestFromWorker(*controller_, QStringLiteral("domClick"), std::nullopt, 5.0);
+    const std::optional<IPCMessage> reply = requestFromWorker(controller_->exchange(), QStringLiteral("domClick"), std::nullopt, 5.0);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->type, QStringLiteral("error"));
     EXPECT_EQ(reply->error, IPCError {QStringLiteral("no such element")});
@@ -138,7 +140,7 @@ TEST_F(RequestExchangeTest, ReplyAfterTheTimeOutIsNotDelivered)
             QTimer::singleShot(500, [&ext, m] { ext.respond(m, {{QStringLiteral("late"), QStringLiteral("true")}}); });
         }
     });
-    EXPECT_FALSE(requestFromWorker(*controller_, QStringLiteral("slowCommand"), std::nullopt, 0.2).has_value());
+    EXPECT_FALSE(requestFromWorker(controller_->exchange(), QStringLiteral("slowCommand"), std::nullopt, 0.2).has_value());
     EXPECT_TRUE(log_.waitFor(QStringLiteral("⏱️ Request timed out: slowCommand")));
     // The late reply finds no waiter and is handled as a command.
     EXPECT_TRUE(log_.waitFor(QStringLiteral("RCV CMD: slowCommand")));
@@ -148,9 +150,10 @@ TEST(RequestExchangeDeathTest, WaitingOnTheMainThreadIsRefused)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     RecordingShell shell;
-    ExportController controller(&shell);
+    ExportStores stores;
+    ExportController controller(&shell, stores.services());
     // Asserts in debug builds; elsewhere it returns at once instead of deadlocking.
     EXPECT_DEBUG_DEATH(
-        EXPECT_FALSE(controller.sendRequestAndWait(QStringLiteral("validatePage"), std::nullopt, 60.0).has_value()),
+        EXPECT_FALSE(controller.exchange().sendRequestAndWait(QStringLiteral("validatePage"), std::nullopt, 60.0).has_value()),
         "main or server thread");
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FakeExtension.h"
+#include "support/FakeExtension.h"
 
 #include <QMap>
 #include <QSet>

@@ -4,8 +4,8 @@
 
 #include "ShellFixture.h"
 
-#include "../export/ChatPage.h"
-#include "../export/FakeExtension.h"
+#include "support/ChatPage.h"
+#include "support/FakeExtension.h"
 
 #include "core/ActivityLog.h"
 #include "export/ExportController.h"

@@ -3,9 +3,11 @@
 
 #include "ShellFixture.h"
 
-#include "../export/FakeExtension.h"
+#include "support/FakeExtension.h"
 
 #include "export/ExportController.h"
+#include "export/ExportResults.h"
+#include "export/ExportSessionState.h"
 #include "export/ObsidianOpenInfo.h"
 #include "link/WebSocketServer.h"
 #include "platform/DesktopNotifications.h"
@@ -115,7 +117,7 @@ TEST_F(NotificationBus, ASuccessNotificationIsPostedAndItsClickOpensTheNote)
     ASSERT_TRUE(waitForLog(QStringLiteral("Initial Notification Settings: 2")));
     ASSERT_TRUE(waitForLog(QStringLiteral("Notifications already authorized.")));
 
-    delegate.exportController()->scheduleSuccessNotification(QStringLiteral("Trip plans"),
+    delegate.exportController()->results().scheduleSuccessNotification(QStringLiteral("Trip plans"),
         ObsidianOpenInfo::make(QStringLiteral("My Vault"), QStringLiteral("Inbox/Trip plans.md")));
     ASSERT_TRUE(testsupport::waitUntil([&] { return !urls_.opened.isEmpty(); }));
     ASSERT_EQ(server_->posted.size(), 1);
@@ -138,7 +140,7 @@ TEST_F(NotificationBus, AFailureNotificationsClickFocusesTheTabThroughTheExtensi
     ASSERT_TRUE(extension.connectTo(delegate.webSocketServer()->listeningPort()));
     ASSERT_TRUE(waitForLog(QStringLiteral("WebSocket Client connected")));
 
-    delegate.exportController()->scheduleErrorNotification(QStringLiteral("Trip plans"), QStringLiteral("Export failed"), 12, 3);
+    delegate.exportController()->results().scheduleErrorNotification(QStringLiteral("Trip plans"), QStringLiteral("Export failed"), 12, 3);
     ASSERT_TRUE(extension.waitForCommand(QStringLiteral("focus_tab")));
     const IPCMessage focus = extension.receivedWithCommand(QStringLiteral("focus_tab")).first();
     EXPECT_EQ(focus.type, QStringLiteral("command"));
@@ -166,7 +168,7 @@ TEST_F(NotificationBus, WithoutANotificationServerNotificationsReadAsDeniedAndAF
     AppDelegate& delegate = launch();
     ASSERT_TRUE(waitForLog(QStringLiteral("Initial Notification Settings: 1")));
     ASSERT_TRUE(waitForLog(QStringLiteral("⚠️ Notifications are denied in System Settings.")));
-    delegate.exportController()->scheduleErrorNotification(QStringLiteral("Chat"), QStringLiteral("Export failed"), std::nullopt, std::nullopt);
+    delegate.exportController()->results().scheduleErrorNotification(QStringLiteral("Chat"), QStringLiteral("Export failed"), std::nullopt, std::nullopt);
     EXPECT_TRUE(waitForLog(QStringLiteral("❌ Failed to schedule notification: ")));
 }
 
@@ -180,15 +182,15 @@ TEST_F(NotificationBus, TheExtensionsStatusSignalFromAnySenderIsLoggedAndSetsThe
     };
     post(QStringLiteral("/"), {{QStringLiteral("message"), QStringLiteral("Active tab URL")}, {QStringLiteral("url"), QStringLiteral("https://chat.example/c/42")}});
     ASSERT_TRUE(waitForLog(QStringLiteral("] Active tab URL — https://chat.example/c/42\n")));
-    EXPECT_EQ(delegate.exportController()->lastActiveTabURL(), QStringLiteral("https://chat.example/c/42"));
+    EXPECT_EQ(delegate.exportController()->state().lastActiveTabURL(), QStringLiteral("https://chat.example/c/42"));
 
     post(QStringLiteral("/native/host"), {{QStringLiteral("message"), QStringLiteral("Host ready")}, {QStringLiteral("path"), QStringLiteral("/usr/lib/host")}});
     ASSERT_TRUE(waitForLog(QStringLiteral("] Host ready (/usr/lib/host)\n")));
-    EXPECT_EQ(delegate.exportController()->lastActiveTabURL(), QStringLiteral("https://chat.example/c/42"));
+    EXPECT_EQ(delegate.exportController()->state().lastActiveTabURL(), QStringLiteral("https://chat.example/c/42"));
 
     post(QStringLiteral("/"), {{QStringLiteral("message"), QStringLiteral("No active tab")}});
     ASSERT_TRUE(waitForLog(QStringLiteral("] No active tab\n")));
-    EXPECT_EQ(delegate.exportController()->lastActiveTabURL(), QString());
+    EXPECT_EQ(delegate.exportController()->state().lastActiveTabURL(), QString());
 
     post(QStringLiteral("/"), {});
     EXPECT_TRUE(testsupport::waitUntil([&] { return logText().endsWith(QStringLiteral("] \n")); }));

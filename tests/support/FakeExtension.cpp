@@ -1,4 +1,4 @@
-#include "FakeExtension.h"
+#include "support/FakeExtension.h"
 
 #include "support/TestSupport.h"
 

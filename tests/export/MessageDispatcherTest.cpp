@@ -35,7 +35,7 @@ struct DispatchCase {
     QStringList absentLines;
     // A message the extension must receive; without one, the extension must receive nothing.
     std::function<bool(const IPCMessage&)> expectedReply;
-    std::function<void(ExportController&)> verify;
+    std::function<void(ExportFixture&)> verify;
 };
 
 // Test listings show the case's name instead of its bytes.
@@ -73,7 +73,7 @@ TEST_P(DispatcherTest, Dispatches)
         EXPECT_FALSE(log_.contains(line)) << line.toStdString();
     }
     if (c.verify) {
-        c.verify(*controller_);
+        c.verify(*this);
     }
 }
 
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, DispatcherTest, ::testing::Values(
                 {{QStringLiteral("app_running"), QStringLiteral("true")}, {QStringLiteral("app_version"), AppConfig::appVersion()},
                     {QStringLiteral("min_extension_version"), QStringLiteral("0.10.0")}});
         },
-        [](ExportController& c) { EXPECT_EQ(c.connectedExtensionVersion(), QStringLiteral("0.11.2")); }},
+        [](ExportFixture& f) { EXPECT_EQ(f.controller_->state().connectedExtensionVersion(), QStringLiteral("0.11.2")); }},
     DispatchCase {"HandshakeWithoutVersionKeepsTheOldOne", {},
         [] {
             return std::vector {
@@ -139,16 +139,15 @@ INSTANTIATE_TEST_SUITE_P(Commands, DispatcherTest, ::testing::Values(
             };
         },
         {}, {}, [](const IPCMessage& m) { return m.command == QStringLiteral("handshake"); },
-        [](ExportController& c) { EXPECT_EQ(c.connectedExtensionVersion(), QStringLiteral("0.11.2")); }},
+        [](ExportFixture& f) { EXPECT_EQ(f.controller_->state().connectedExtensionVersion(), QStringLiteral("0.11.2")); }},
     DispatchCase {"ChunkProgressEveryFifthAndLast", {},
         [] { return chunks(QStringLiteral("chunks-12"), 12); },
         {QStringLiteral("Received chunk 1/12 for chunks-12"), QStringLiteral("Received chunk 6/12 for chunks-12"),
             QStringLiteral("Received chunk 11/12 for chunks-12"), QStringLiteral("Received chunk 12/12 for chunks-12")},
         {QStringLiteral("Received chunk 2/12"), QStringLiteral("Received chunk 5/12"), QStringLiteral("Received chunk 10/12")},
         {},
-        [](ExportController&) {
-            EXPECT_EQ(ChunkAssembler::shared().getData(QStringLiteral("chunks-12")), QByteArray("01234567891011"));
-            ChunkAssembler::shared().clear(QStringLiteral("chunks-12"));
+        [](ExportFixture& f) {
+            EXPECT_EQ(f.stores_.chunks.getData(QStringLiteral("chunks-12")), QByteArray("01234567891011"));
         }},
     DispatchCase {"InvalidChunksAreRejected", {},
         [] {
@@ -178,9 +177,9 @@ INSTANTIATE_TEST_SUITE_P(Commands, DispatcherTest, ::testing::Values(
                 argsWith([](IPCArgs& a) { a.isBackground = false; }))};
         },
         {QStringLiteral("[INFO] Tab background status updated: false")}, {}, {},
-        [](ExportController& c) {
-            EXPECT_FALSE(c.isTabBackgrounded());
-            EXPECT_TRUE(c.isTimeoutResetRequested());
+        [](ExportFixture& f) {
+            EXPECT_FALSE(f.controller_->state().isTabBackgrounded());
+            EXPECT_TRUE(f.controller_->state().isTimeoutResetRequested());
         }},
     DispatchCase {"BackgroundTabGrantsNoReset", {},
         [] {
@@ -190,14 +189,14 @@ INSTANTIATE_TEST_SUITE_P(Commands, DispatcherTest, ::testing::Values(
             };
         },
         {QStringLiteral("[INFO] Tab background status updated: true")}, {QStringLiteral("updated: false")}, {},
-        [](ExportController& c) {
-            EXPECT_TRUE(c.isTabBackgrounded());
-            EXPECT_FALSE(c.isTimeoutResetRequested());
+        [](ExportFixture& f) {
+            EXPECT_TRUE(f.controller_->state().isTabBackgrounded());
+            EXPECT_FALSE(f.controller_->state().isTimeoutResetRequested());
         }},
     DispatchCase {"ResetTimeout", {},
         [] { return std::vector {ExportFixture::command(QStringLiteral("reset_timeout"))}; },
         {QStringLiteral("Timeout reset requested by extension.")}, {}, {},
-        [](ExportController& c) { EXPECT_TRUE(c.isTimeoutResetRequested()); }},
+        [](ExportFixture& f) { EXPECT_TRUE(f.controller_->state().isTimeoutResetRequested()); }},
     DispatchCase {"SessionStatusWithoutExport", {},
         [] { return std::vector {ExportFixture::command(QStringLiteral("get_session_status"))}; },
         {}, {},
@@ -213,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, DispatcherTest, ::testing::Values(
             }))};
         },
         {QStringLiteral("Active tab URL - https://poe.com/chat/42")}, {}, {},
-        [](ExportController& c) { EXPECT_EQ(c.lastActiveTabURL(), QStringLiteral("https://poe.com/chat/42")); }},
+        [](ExportFixture& f) { EXPECT_EQ(f.controller_->state().lastActiveTabURL(), QStringLiteral("https://poe.com/chat/42")); }},
     DispatchCase {"LogNoActiveTabClearsIt",
         [](ExportFixture&) {},
         [] {
@@ -226,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, DispatcherTest, ::testing::Values(
             };
         },
         {QStringLiteral("No active tab")}, {}, {},
-        [](ExportController& c) { EXPECT_EQ(c.lastActiveTabURL(), QString()); }},
+        [](ExportFixture& f) { EXPECT_EQ(f.controller_->state().lastActiveTabURL(), QString()); }},
     DispatchCase {"OpenResultWithoutHistory", {},
         [] { return std::vector {ExportFixture::command(QStringLiteral("open_result"))}; },
         {QStringLiteral("[WARN] open_result requested but no history found.")}, {}, {}, {}},
@@ -272,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, DispatcherTest, ::testing::Values(
         },
         {QStringLiteral("[ERR] capture_complete called but data incomplete for RID: partial"),
             QStringLiteral("[ERR] saveDomHtmlWrite called but data incomplete for RID: partial")},
-        {}, {}, [](ExportController&) { ChunkAssembler::shared().clear(QStringLiteral("partial")); }}),
+        {}, {}, {}}),
     [](const ::testing::TestParamInfo<DispatchCase>& info) { return std::string(info.param.name); });
 
 // The server drops frames that are not envelopes, so these reach the delegate directly.
@@ -290,11 +289,12 @@ TEST(DispatcherFrames, UndecodableFramesAreLoggedCut)
         {QByteArray("\xff\xfe\x80", 3), QStringLiteral("[WS-SERVER] RCV: 3 bytes (Binary)")},
     };
     RecordingShell shell;
-    ExportController controller(&shell);
+    ExportStores stores;
+    ExportController controller(&shell, stores.services());
     WebSocketServer server(0, nullptr);
     for (const Case& c : cases) {
         LogRecorder log;
-        controller.serverDidReceiveMessage(server, c.frame);
+        controller.dispatcher().serverDidReceiveMessage(server, c.frame);
         ASSERT_TRUE(log.waitFor(c.line.left(30)));
         EXPECT_EQ(log.lines(), QStringList {c.line});
     }
@@ -303,12 +303,13 @@ TEST(DispatcherFrames, UndecodableFramesAreLoggedCut)
 TEST(DispatcherFrames, ServerLogLinesAreFiltered)
 {
     RecordingShell shell;
-    ExportController controller(&shell);
+    ExportStores stores;
+    ExportController controller(&shell, stores.services());
     WebSocketServer server(0, nullptr);
     LogRecorder log;
-    controller.serverDidLog(server, QStringLiteral("ReadLoop: Received 10 bytes. isComplete=true"));
-    controller.serverDidLog(server, QStringLiteral("ProcessMessage: Decoding 10 bytes"));
-    controller.serverDidLog(server, QStringLiteral("New connection [A] from 127.0.0.1."));
+    controller.dispatcher().serverDidLog(server, QStringLiteral("ReadLoop: Received 10 bytes. isComplete=true"));
+    controller.dispatcher().serverDidLog(server, QStringLiteral("ProcessMessage: Decoding 10 bytes"));
+    controller.dispatcher().serverDidLog(server, QStringLiteral("New connection [A] from 127.0.0.1."));
     ASSERT_TRUE(log.waitFor(QStringLiteral("New connection")));
     EXPECT_EQ(log.lines(), QStringList {QStringLiteral("[WS-LOG] New connection [A] from 127.0.0.1.")});
 }
