@@ -238,7 +238,6 @@ void AssetDownloads::downloadFileAsync(const QString& url, const QString& filena
             downloadStartTime_ = now();
         }
     }
-    scheduledFilenames_.append(filename);
     {
         std::lock_guard lock(groupMutex_);
         ++groupCount_;

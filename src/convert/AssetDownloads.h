@@ -69,7 +69,6 @@ private:
 
     // Touched by the conversion thread only.
     QSet<QString> reservedFilenames_;
-    QStringList scheduledFilenames_;
     QHash<QString, QString> urlToFilename_;
     QStringList assetOrder_;
     QSet<QString> scheduledUrls_;

@@ -30,7 +30,6 @@ public:
     void adoptionAgency(GumboTag subject);
     // Before an a opens inside an open a: the open one is closed and leaves the list and stack.
     void closeOpenAnchor();
-    bool hasAfterLastMarker(GumboTag tag) const { return lastAfterMarker(tag) >= 0; }
 
 private:
     struct Entry {

@@ -35,8 +35,6 @@ public:
 
     // The current node is in foreign content, where "<![CDATA[" opens a CDATA section.
     bool cdataAllowed() const;
-    const HtmlOpenElementStack& stack() const { return state_.stack; }
-    int depth() const { return state_.stack.size(); }
     // Elements the tree builder made anew from unclosed formatting (b, i, a, ...) so far.
     std::uint64_t reconstructed() const { return state_.reconstructed; }
     // Elements closed so far.

@@ -21,6 +21,8 @@ public:
     // Appends the element's Markdown with `prefix` in front of every line, surrounding blank
     // lines trimmed.
     void processMessageContent(const HtmlNode& element, QStringView prefix, MarkdownOutput& out);
+    // The converter renders through processMessageContent; these two stay as the renderer's
+    // entry points for an element's children and for one node.
     QString processChildren(const HtmlNode& element);
     QString convertNodeToMarkdown(const HtmlNode& node);
     // A fenced block: "```" + language, the code, the closing fence (no surrounding blank lines).

@@ -2,8 +2,6 @@
 
 #include "core/Dispatch.h"
 
-#include <QLocale>
-
 ActivityLog& ActivityLog::shared()
 {
     static ActivityLog instance;
@@ -22,14 +20,30 @@ bool ActivityLog::hasSink() const
     return static_cast<bool>(sink_);
 }
 
-QString ActivityLog::formatLine(const QString& message, const QDateTime& localTime)
+QString ActivityLog::lineWithStamp(QStringView stamp, const QString& message)
 {
-    QString line = QLatin1Char('[') + localTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-        + QStringLiteral("] ") + message;
-    if (!line.endsWith(QLatin1Char('\n'))) {
+    const bool lineFeed = !message.endsWith(QLatin1Char('\n'));
+    QString line;
+    line.reserve(stamp.size() + message.size() + 3 + (lineFeed ? 1 : 0));
+    line += QLatin1Char('[');
+    line += stamp;
+    line += QLatin1String("] ");
+    line += message;
+    if (lineFeed) {
         line += QLatin1Char('\n');
     }
     return line;
+}
+
+QString ActivityLog::formatLine(const QString& message, const QDateTime& localTime)
+{
+    return lineWithStamp(localTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), message);
+}
+
+QString ActivityLog::stampedLine(const QString& message) const
+{
+    QChar stamp[LocalTimeStamp::capacity];
+    return lineWithStamp(QStringView(stamp, stamp_.write(stamp)), message);
 }
 
 void ActivityLog::append(const QString& message)
@@ -37,7 +51,7 @@ void ActivityLog::append(const QString& message)
     if (!hasSink()) {
         return;
     }
-    const QString line = formatLine(message, QDateTime::currentDateTime());
+    const QString line = stampedLine(message);
     dispatchMainAsync([this, line] {
         Sink sink;
         {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/LocalTimeStamp.h"
+
 #include <QDateTime>
 #include <QString>
+#include <QStringView>
 
 #include <functional>
 #include <mutex>
@@ -24,12 +27,17 @@ public:
 
     // "[yyyy-MM-dd HH:mm:ss] " + message, with a line feed unless it already ends in one.
     static QString formatLine(const QString& message, const QDateTime& localTime);
+    // The line append() hands on: formatLine() at the current local time. Any thread.
+    QString stampedLine(const QString& message) const;
 
 private:
     ActivityLog() = default;
 
+    static QString lineWithStamp(QStringView stamp, const QString& message);
+
     mutable std::mutex mutex_;
     Sink sink_;
+    LocalTimeStamp stamp_;
 };
 
 // Shorthand for ActivityLog::shared().append(message).

@@ -35,9 +35,6 @@ public:
     void post(const QString& title, const QString& body, const QVariantMap& userInfo,
         std::function<void(const QString& error)> failed);
 
-    // The user info of the notifications still open, by id (for tests and diagnostics).
-    QHash<uint, QVariantMap> openNotifications() const { return userInfoById_; }
-
     static constexpr const char* service = "org.freedesktop.Notifications";
     static constexpr const char* path = "/org/freedesktop/Notifications";
     static constexpr const char* interface = "org.freedesktop.Notifications";

@@ -25,7 +25,8 @@ public:
     // the main thread.
     void checkForUpdates(std::function<void(const UpdateCheckResult&)> done);
 
-    // The hooks an installer would call before it replaces or restarts the program.
+    // The hooks an installer would call before it replaces or restarts the program; nothing
+    // installs updates here yet, they stay so that an installer can open the quit policy.
     void willInstallUpdate();
     void willRelaunchApplication();
 

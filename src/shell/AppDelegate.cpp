@@ -196,7 +196,7 @@ void AppDelegate::setupStatusItem()
     if (Application::hasWindowSystem()) {
         statusItem_->show();
     }
-    historyCancellable_ = connect(&ExportHistoryManager::shared(), &ExportHistoryManager::historyChanged, this,
+    connect(&ExportHistoryManager::shared(), &ExportHistoryManager::historyChanged, this,
         &AppDelegate::updateMenu, Qt::QueuedConnection);
     // The subscription also delivers the current history once.
     QTimer::singleShot(0, this, &AppDelegate::updateMenu);
@@ -223,12 +223,8 @@ void AppDelegate::updateMenu()
 void AppDelegate::updateStatus(const QString& text)
 {
     dispatchMainAsync([this, text] {
-        QAction* entry = statusMenuItem_;
-        if (entry == nullptr && statusMenu_ && !statusMenu_->actions().isEmpty()) {
-            entry = statusMenu_->actions().first();
-        }
-        if (entry != nullptr) {
-            entry->setText(text);
+        if (statusMenu_ && !statusMenu_->actions().isEmpty()) {
+            statusMenu_->actions().first()->setText(text);
         }
     });
 }
@@ -248,7 +244,7 @@ void AppDelegate::setupLogWindow()
 void AppDelegate::setupMainWindow()
 {
     mainWindow_ = std::make_unique<MainWindow>();
-    mainWindowKeyObserver_ = connect(mainWindow_.get(), &MainWindow::becameKey, this,
+    connect(mainWindow_.get(), &MainWindow::becameKey, this,
         [] { ExportHistoryManager::shared().refreshFileExistence(); });
     connect(mainWindow_.get(), &MainWindow::willClose, this,
         [] { Application::setActivationPolicy(ActivationPolicy::accessory); });

@@ -7,7 +7,6 @@
 #include "platform/UpdaterDelegate.h"
 #include "storage/ExportHistoryItem.h"
 
-#include <QMetaObject>
 #include <QObject>
 #include <QStringList>
 
@@ -20,7 +19,6 @@ class ExportController;
 class KeyEquivalentMonitor;
 class MainWindow;
 class NotificationTapHandler;
-class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class SingleInstance;
@@ -67,6 +65,8 @@ public:
     // ApplicationDelegate: the quit policy.
     TerminateReply applicationShouldTerminate() override;
     void setAllowTerminateFromMenu(bool allow) override { allowTerminateFromMenu_ = allow; }
+    // Closing the last window never ends the program; kept as the delegate's answer although Qt
+    // asks through quitOnLastWindowClosed, which the launch turns off.
     bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
     // A launch of the running program without links: opens the main window.
     bool applicationShouldHandleReopen();
@@ -88,6 +88,7 @@ public:
     void updateMenu();
     void openMainWindow();
     void closeMainWindow();
+    // No menu entry binds the next one; it stays as the shell's way to show the log window.
     void openLogWindow();
     void openOnboardingWindow();
     void openSettingsWindow();
@@ -95,6 +96,8 @@ public:
     void checkForUpdatesAndActivate();
     void openFeedbackForm();
     void openRecentExport(const ExportHistoryItem& item);
+    // No menu entry binds these two; they stay as the shell's actions for starting Obsidian and
+    // for forgetting the stored preferences while debugging the onboarding.
     void launchObsidian();
     void resetOnboardingDebug();
     void ensureURLSchemeDefaultHandler();
@@ -104,14 +107,12 @@ public:
 
     // For the windows and tests.
     bool allowTerminateFromMenu() const { return allowTerminateFromMenu_; }
-    bool allowTerminateFromUpdater() const { return allowTerminateFromUpdater_; }
     QSystemTrayIcon* statusItem() const { return statusItem_; }
     QMenu* statusMenu() const { return statusMenu_.get(); }
     ActivityLogWindow* logWindow() const { return logWindow_.get(); }
     MainWindow* mainWindow() const { return mainWindow_.get(); }
     ExportController* exportController() const { return controller_.get(); }
     WebSocketServer* webSocketServer() const { return webSocketServer_.get(); }
-    DesktopNotifications* notifications() const { return notifications_; }
     KeyEquivalentMonitor* keyEventMonitor() const { return keyEventMonitor_; }
     Updater* updaterController();
 
@@ -131,12 +132,9 @@ private:
     std::unique_ptr<MainWindow> mainWindow_;
     QSystemTrayIcon* statusItem_ = nullptr;
     std::unique_ptr<QMenu> statusMenu_;
-    QAction* statusMenuItem_ = nullptr; // nothing sets it: the status goes to the first entry
     std::unique_ptr<ExportController> controller_;
     std::unique_ptr<WebSocketServer> webSocketServer_;
-    QMetaObject::Connection historyCancellable_;
     KeyEquivalentMonitor* keyEventMonitor_ = nullptr;
-    QMetaObject::Connection mainWindowKeyObserver_;
     bool allowTerminateFromMenu_ = false;
     bool allowTerminateFromUpdater_ = false;
 

@@ -44,7 +44,6 @@ public:
     bool showsFooter() const { return !isEmpty(); }
     bool clearEnabled() const { return !isEmpty(); }
 
-    QString groupTitle(int group) const { return groups_.at(group).title; }
     const QList<HistoryItemViewModel*>& groupRows(int group) const { return groups_.at(group).rows; }
 
     // Empties the history and removes its stored key (the confirmed Clear History).

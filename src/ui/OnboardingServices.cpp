@@ -46,6 +46,11 @@ void OnboardingServices::schedule(std::chrono::milliseconds delay, QObject* cont
     }
 }
 
+QString OnboardingServices::storePageAddress() const
+{
+    return QStringLiteral(MOSSBRIDGE_STORE_PAGE_URL);
+}
+
 void OnboardingServices::setFolderChooser(FolderChooser* chooser)
 {
     chooser_ = chooser;
@@ -67,5 +72,4 @@ void OnboardingServices::reset()
     browser_ = nullptr;
     scheduler_ = nullptr;
     connectPageAddress_ = QStringLiteral(MOSSBRIDGE_CONNECT_PAGE_URL);
-    storePageAddress_ = QStringLiteral(MOSSBRIDGE_STORE_PAGE_URL);
 }

@@ -26,15 +26,14 @@ public:
     void schedule(std::chrono::milliseconds delay, QObject* context, std::function<void()> block) const;
     // The connect page (path "/connect/chrome") and the extension's store page; both are build options.
     QString connectPageAddress() const { return connectPageAddress_; }
-    QString storePageAddress() const { return storePageAddress_; }
+    QString storePageAddress() const;
 
     // Stand-ins; nullptr / an empty function gives the desktop's own back. Not owned.
     void setFolderChooser(FolderChooser* chooser);
     void setBrowserFinder(BrowserFinder* finder);
     void setScheduler(Scheduler scheduler);
     void setConnectPageAddress(const QString& address) { connectPageAddress_ = address; }
-    void setStorePageAddress(const QString& address) { storePageAddress_ = address; }
-    // Everything back to the desktop's own and the built-in addresses.
+    // Everything back to the desktop's own and the built-in address.
     void reset();
 
 private:
@@ -47,5 +46,4 @@ private:
     BrowserFinder* browser_ = nullptr;
     Scheduler scheduler_;
     QString connectPageAddress_;
-    QString storePageAddress_;
 };

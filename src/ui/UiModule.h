@@ -8,8 +8,6 @@
 class UiModule {
 public:
     static void registerTypes();
-    // The module's import name, for QQmlApplicationEngine::loadFromModule and the like.
-    static constexpr const char* uri = "Mossbridge.Ui";
     // The compiled-in file of a view of the module, e.g. viewUrl("MainView").
     static QUrl viewUrl(const QString& viewName);
 };

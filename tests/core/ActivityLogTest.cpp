@@ -3,6 +3,8 @@
 
 #include "support/TestSupport.h"
 
+#include <QDateTime>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -15,6 +17,20 @@ TEST(ActivityLog, FormatsTimeStampAndSingleLineFeed)
     const QDateTime time(QDate(2025, 3, 5), QTime(14, 7, 9));
     EXPECT_EQ(ActivityLog::formatLine(QStringLiteral("hello"), time), QStringLiteral("[2025-03-05 14:07:09] hello\n"));
     EXPECT_EQ(ActivityLog::formatLine(QStringLiteral("done\n"), time), QStringLiteral("[2025-03-05 14:07:09] done\n"));
+}
+
+TEST(ActivityLog, StampsALineWithTheLocalTimeOfNow)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const QString before = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QString line = ActivityLog::shared().stampedLine(QStringLiteral("hello"));
+        const QString after = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (before == after) {
+            EXPECT_EQ(line, QLatin1Char('[') + before + QStringLiteral("] hello\n"));
+            return;
+        }
+    }
+    ADD_FAILURE() << "the second changed at every attempt";
 }
 
 TEST(ActivityLog, LinesBeforeASinkExistsAreDropped)

@@ -3,7 +3,7 @@
 #include "storage/UserDefaults.h"
 #include "storage/VaultManager.h"
 
-#include "StorageTestSupport.h"
+#include "support/StdoutCapture.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -20,7 +20,7 @@
 
 namespace {
 
-using storagetest::StdoutCapture;
+using testsupport::StdoutCapture;
 
 const QString kKey = QStringLiteral("MossbridgeExportHistory");
 const QString kUnreadableKey = QStringLiteral("MossbridgeExportHistory.unreadable");

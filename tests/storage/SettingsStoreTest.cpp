@@ -5,6 +5,7 @@
 
 #include "StorageTestSupport.h"
 #include "support/ChildProcess.h"
+#include "support/StdoutCapture.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -22,7 +23,7 @@
 namespace {
 
 using storagetest::readAll;
-using storagetest::StdoutCapture;
+using testsupport::StdoutCapture;
 using testsupport::runInChild;
 
 const QString kPreferencesKey = QStringLiteral("UserPreferences");

@@ -3,53 +3,11 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
-#include <QTemporaryFile>
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <cstdio>
+#include <QStringList>
 
 namespace storagetest {
-
-// Redirects standard output into a file while it lives; text() gives what was printed.
-class StdoutCapture {
-public:
-    StdoutCapture()
-    {
-        std::fflush(stdout);
-        file_.open();
-        saved_ = ::dup(STDOUT_FILENO);
-        ::dup2(file_.handle(), STDOUT_FILENO);
-    }
-    ~StdoutCapture() { restore(); }
-
-    QString text()
-    {
-        restore();
-        QFile reader(file_.fileName());
-        if (!reader.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        return QString::fromUtf8(reader.readAll());
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ >= 0) {
-            std::fflush(stdout);
-            ::dup2(saved_, STDOUT_FILENO);
-            ::close(saved_);
-            saved_ = -1;
-        }
-    }
-
-    QTemporaryFile file_;
-    int saved_ = -1;
-};
 
 // Every file below `root`, relative to it, sorted.
 inline QStringList filesUnder(const QString& root)

@@ -2,7 +2,7 @@
 #include "storage/UserDefaults.h"
 #include "storage/VaultManager.h"
 
-#include "StorageTestSupport.h"
+#include "support/StdoutCapture.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -17,7 +17,7 @@
 
 namespace {
 
-using storagetest::StdoutCapture;
+using testsupport::StdoutCapture;
 
 const QString kResolveFailed = QStringLiteral("[VaultManager] Failed to resolve vault bookmark: ");
 const QString kStale = QStringLiteral("[VaultManager] Bookmark is stale");

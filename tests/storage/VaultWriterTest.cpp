@@ -5,6 +5,7 @@
 
 #include "StorageTestSupport.h"
 #include "support/ChildProcess.h"
+#include "support/StdoutCapture.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -21,7 +22,7 @@ namespace {
 using Kind = VaultWriter::WriteError::Kind;
 using storagetest::filesUnder;
 using storagetest::readAll;
-using storagetest::StdoutCapture;
+using testsupport::StdoutCapture;
 using testsupport::runInChild;
 
 // Every file below `root` with its size ("Chat/assets/a.png 22"), sorted.

@@ -5,6 +5,7 @@
 
 #include "HistoryTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/UrlRecorder.h"
 
 #include <QClipboard>
 #include <QDBusConnection>
@@ -18,7 +19,7 @@ namespace {
 
 using historytest::HistoryFixture;
 using historytest::makeItem;
-using historytest::UrlRecorder;
+using testsupport::UrlRecorder;
 using Tone = HistoryItemViewModel::Tone;
 
 class HistoryItemViewModelTest : public ::testing::Test, protected HistoryFixture {

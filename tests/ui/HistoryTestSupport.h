@@ -5,40 +5,14 @@
 #include "storage/UserDefaults.h"
 #include "storage/VaultManager.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
-#include <QObject>
 #include <QTemporaryDir>
-#include <QUrl>
 
 #include <memory>
 
 namespace historytest {
-
-// Takes the addresses the program hands to the desktop for one URL scheme instead of
-// launching anything.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    explicit UrlRecorder(const QString& scheme)
-        : scheme_(scheme)
-    {
-        QDesktopServices::setUrlHandler(scheme_, this, "open");
-    }
-    ~UrlRecorder() override { QDesktopServices::unsetUrlHandler(scheme_); }
-
-    QList<QUrl> urls;
-
-public Q_SLOTS:
-    void open(const QUrl& url) { urls.append(url); }
-
-private:
-    QString scheme_;
-};
 
 inline ExportHistoryItem makeItem(const QString& title, const QString& finalPath, const QDateTime& when,
     bool success = true, std::optional<QString> error = std::nullopt, std::optional<bool> fileExists = std::nullopt)

@@ -7,6 +7,7 @@
 #include "HistoryTestSupport.h"
 #include "support/QmlWarningGuard.h"
 #include "support/TestSupport.h"
+#include "support/UrlRecorder.h"
 #include "support/WindowImages.h"
 
 #include <QClipboard>
@@ -26,7 +27,7 @@
 namespace {
 
 using historytest::makeItem;
-using historytest::UrlRecorder;
+using testsupport::UrlRecorder;
 
 const QString kKey = QStringLiteral("MossbridgeExportHistory");
 

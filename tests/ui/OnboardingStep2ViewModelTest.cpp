@@ -1,7 +1,7 @@
 #include "ui/OnboardingStep2ViewModel.h"
 
 #include "OnboardingTestSupport.h"
-#include "storage/StorageTestSupport.h"
+#include "support/StdoutCapture.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -99,7 +99,7 @@ TEST_F(ExtensionStep, AnAddressThatDoesNotParseOpensNothingButStillLooksAgain)
 TEST_F(ExtensionStep, AFailedOpenIsOnlyPrinted)
 {
     browser.openError = QStringLiteral("No such file or directory");
-    storagetest::StdoutCapture out;
+    testsupport::StdoutCapture out;
     OnboardingStep2ViewModel model;
     model.startChecking();
     EXPECT_EQ(out.text(), QStringLiteral("Failed to open Chrome: No such file or directory\n"));

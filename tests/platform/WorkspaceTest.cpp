@@ -1,8 +1,8 @@
 #include "platform/Workspace.h"
 
 #include "FakeFileManager.h"
-#include "HistoryTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/UrlRecorder.h"
 
 #include <QDBusConnection>
 #include <QTemporaryDir>
@@ -13,8 +13,8 @@
 
 namespace {
 
-using historytest::FakeFileManager;
-using historytest::UrlRecorder;
+using platformtest::FakeFileManager;
+using testsupport::UrlRecorder;
 
 class WorkspaceRevealTest : public ::testing::Test {
 protected:

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QStringList>
 
-namespace historytest {
+namespace platformtest {
 
 // org.freedesktop.FileManager1 on its own connection to the session bus, recording what it is
 // asked to show; `failing` makes it answer with an error.
@@ -52,4 +52,4 @@ private:
     bool registered_ = false;
 };
 
-} // namespace historytest
+} // namespace platformtest
