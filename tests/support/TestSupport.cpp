@@ -49,22 +49,12 @@ QString readFixture(const QString& relative)
 
 QString repeated(const QString& unit, int times)
 {
-    QString text;
-    text.reserve(unit.size() * times);
-    for (int i = 0; i < times; ++i) {
-        text += unit;
-    }
-    return text;
+    return unit.repeated(times);
 }
 
 QByteArray repeated(const QByteArray& unit, int times)
 {
-    QByteArray text;
-    text.reserve(unit.size() * times);
-    for (int i = 0; i < times; ++i) {
-        text += unit;
-    }
-    return text;
+    return unit.repeated(times);
 }
 
 LogRecorder::LogRecorder()
