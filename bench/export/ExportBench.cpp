@@ -42,6 +42,7 @@
 #include <gumbo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -55,8 +56,16 @@ constexpr int kAttachments = 3429;
 constexpr qsizetype kAttachmentBytes = 20 * 1024;
 // Raw bytes per capture chunk, so that a chunk message stays under the 4 MiB limit.
 constexpr qsizetype kChunkRawSize = 3 * 1024 * 1024 - 4096;
+// EXPORT_BENCH_ROUNDS and EXPORT_BENCH_FRESH change these (for a profile, say).
 constexpr int kRounds = 7;
 constexpr int kFreshProcesses = 3;
+
+int countFromEnvironment(const char* name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value >= 0 ? value : fallback;
+}
 // How long a tray application sits idle after start before its first export, at the least.
 constexpr int kIdleBeforeFirstMs = 1000;
 
@@ -72,7 +81,7 @@ std::unique_ptr<ExtensionProcess> startExtension(const QString& program)
     return extension->started() ? std::move(extension) : nullptr;
 }
 
-// The written note: its size and digest, to see that a change leaves it byte for byte.
+// The written note: its size and digest, to see that a change leaves it as it was.
 QString noteFingerprint(const QString& vault)
 {
     QString newest;
@@ -90,9 +99,12 @@ QString noteFingerprint(const QString& vault)
         return QStringLiteral("no note");
     }
     const QByteArray bytes = file.readAll();
-    return QStringLiteral("%1 bytes, sha1 %2")
+    // The front matter holds the export's time; the digest is of what follows it.
+    const qsizetype end = bytes.indexOf("\n---", 3);
+    const QByteArray body = end < 0 ? bytes : bytes.mid(end);
+    return QStringLiteral("%1 bytes, sha1 of all after the front matter %2")
         .arg(bytes.size())
-        .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex()));
+        .arg(QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha1).toHex()));
 }
 
 // The note, the attachments and the download requests of the page, as the export makes them:
@@ -238,6 +250,7 @@ int runRounds(const QString& program)
     std::vector<double> gumbo;
     std::array<std::vector<double>, phaseCount> phases;
     std::vector<double> wireDownloads; // first download request at the extension to "Generated"
+    std::vector<double> requestSpread; // the first download request to the last, at the extension
     std::vector<double> logLag; // "Scanned" at the sink after the first request at the extension
     std::vector<double> receiveFloor;
     std::vector<double> roundTripFloor;
@@ -245,7 +258,8 @@ int runRounds(const QString& program)
     qint64 linesPerExport = 0;
     QString fingerprint;
     // Round 0 warms up and is not counted: the first export of a process is measured apart.
-    for (int round = 0; round <= kRounds; ++round) {
+    const int rounds = std::max(1, countFromEnvironment("EXPORT_BENCH_ROUNDS", kRounds));
+    for (int round = 0; round <= rounds; ++round) {
         const double parsed = gumboParse(page);
 
         ::sync(); // no round pays for the dirty pages of the one before
@@ -282,6 +296,7 @@ int runRounds(const QString& program)
             phases[i].push_back(p[i]);
         }
         wireDownloads.push_back(seconds(exported->firstDownloadAt, log.at(ExportPhaseLog::generated)));
+        requestSpread.push_back(seconds(exported->firstDownloadAt, exported->lastDownloadAt));
         logLag.push_back(seconds(exported->firstDownloadAt, log.at(ExportPhaseLog::scanned)));
         receiveFloor.push_back(received);
         roundTripFloor.push_back(roundTrips);
@@ -290,7 +305,7 @@ int runRounds(const QString& program)
     }
 
     const double g = median(gumbo);
-    std::printf("\nmedians of %d rounds (each phase's own median; they need not add up to the whole):\n", kRounds);
+    std::printf("\nmedians of %d rounds (each phase's own median; they need not add up to the whole):\n", rounds);
     printRatio("gumbo_parse of the page (the measure)", g, g);
     for (int i = 0; i < phaseCount; ++i) {
         const char* goal = i == parse ? "  (goal <= 1.15x)" : i == whole ? "  (goal <= 2.2x)" : "";
@@ -302,6 +317,7 @@ int runRounds(const QString& program)
     printRatio("write: plain write(2) of the same files + syncfs", median(writeFloor), g);
     std::printf("\nhow the phases were seen:\n");
     std::printf("  downloads from the first request at the extension: %.1f ms\n", median(wireDownloads) * 1000.0);
+    std::printf("  the download requests reached the extension over %.1f ms\n", median(requestSpread) * 1000.0);
     std::printf("  \"Scanned\" reached the sink %.1f ms after the first request reached the extension\n",
         median(logLag) * 1000.0);
     std::printf("  activity-log lines per export: %lld\n", static_cast<long long>(linesPerExport));
@@ -310,7 +326,8 @@ int runRounds(const QString& program)
     std::vector<double> firsts;
     std::vector<double> peaks;
     std::vector<double> befores;
-    for (int i = 0; i < kFreshProcesses; ++i) {
+    const int freshProcesses = countFromEnvironment("EXPORT_BENCH_FRESH", kFreshProcesses);
+    for (int i = 0; i < freshProcesses; ++i) {
         const FirstExport m = measureFirstExport(program);
         if (m.seconds < 0) {
             std::printf("first export in a fresh process: no figures\n");
@@ -320,9 +337,12 @@ int runRounds(const QString& program)
         peaks.push_back(double(m.peakKb) / 1024.0);
         befores.push_back(double(m.beforeKb) / 1024.0);
     }
+    if (firsts.empty()) {
+        return 0;
+    }
     const double peak = median(peaks);
     std::printf("\nfirst export in a fresh process (median of %d; the extension in a process of its own):\n",
-        kFreshProcesses);
+        freshProcesses);
     printRatio("invoke_export to reply", median(firsts), g);
     std::printf("  peak RSS of Mossbridge's process: %.1f MiB = %.2fx page and downloads (goal <= 4x); "
                 "%.1f MiB before the export\n",

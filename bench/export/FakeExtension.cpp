@@ -38,6 +38,11 @@ FakeExtension::FakeExtension(const QList<QByteArray>& pages, const QByteArray& a
     : chunkRawSize_(chunkRawSize)
     , attachmentBase64_(QString::fromLatin1(attachment.toBase64()))
 {
+    const QString placeholder = QStringLiteral("REQUEST-ID");
+    const QString saveFile = chunkText(QStringLiteral("save_file"), placeholder, 0, 1, attachmentBase64_);
+    const qsizetype at = saveFile.indexOf(QLatin1Char('"') + placeholder + QLatin1Char('"')) + 1;
+    saveFileBefore_ = saveFile.left(at);
+    saveFileAfter_ = saveFile.mid(at + placeholder.size());
     // The browser holds the page and its base64 before the export starts.
     for (const QByteArray& page : pages) {
         QList<QString> chunks;
@@ -117,6 +122,12 @@ void FakeExtension::connectSocket(QWebSocket*& socket, quint16 port)
     QWebSocket* opened = socket;
     connect(opened, &QWebSocket::connected, this, [this] { reply("connected"); });
     connect(opened, &QWebSocket::textMessageReceived, this, [this, opened](const QString& text) {
+        // The panel's messages (two per download) are only shown by a browser: skipping them
+        // unparsed keeps this process from being what the export waits for.
+        if (text.contains(QLatin1String("\"command\":\"update_ui\""))
+            || text.contains(QLatin1String("\"command\":\"ui_render\""))) {
+            return;
+        }
         if (const std::optional<IPCMessage> m = IPCMessage::decode(text.toUtf8())) {
             answer(opened, *m);
         }
@@ -229,7 +240,8 @@ void FakeExtension::answer(QWebSocket* socket, const IPCMessage& m)
         }
         IPCArgs done;
         done.url = m.args ? m.args->url : std::nullopt;
-        socket->sendTextMessage(chunkText(QStringLiteral("save_file"), m.request_id, 0, 1, attachmentBase64_));
+        // The attachment's message is made once; only its request id changes.
+        socket->sendTextMessage(saveFileBefore_ + m.request_id + saveFileAfter_);
         send(socket, message(QStringLiteral("request"), QStringLiteral("save_file_complete"), m.request_id, done));
     } else {
         respond(socket, m, {{QStringLiteral("ok"), QStringLiteral("true")}});

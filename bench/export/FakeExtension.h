@@ -39,6 +39,8 @@ private:
     QList<QList<QString>> pageChunks_;
     qsizetype chunkRawSize_;
     QString attachmentBase64_;
+    QString saveFileBefore_; // the "save_file" message around its request id
+    QString saveFileAfter_;
 
     QWebSocket* socket_ = nullptr; // to Mossbridge
     QWebSocket* floorSocket_ = nullptr; // to a plain endpoint measuring a floor
