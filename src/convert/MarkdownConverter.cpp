@@ -169,8 +169,13 @@ MarkdownConverter::MarkdownConverter(const QByteArray& utf8HtmlContent,
     const std::optional<QString>& chatUrl)
     : d(std::make_unique<Private>(*this))
 {
-    // Read as the decoded text would be: without a leading byte-order mark.
-    const QByteArray page = utf8HtmlContent.startsWith("\xEF\xBB\xBF") ? utf8HtmlContent.mid(3) : utf8HtmlContent;
+    // Read as the decoded text would be: without a leading byte-order mark, and without a
+    // character cut short at the end (the decoder waits for its rest and drops it).
+    const qsizetype start = utf8HtmlContent.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    const qsizetype end = completeUtf8Length(utf8HtmlContent);
+    const QByteArray page = start == 0 && end == utf8HtmlContent.size()
+        ? utf8HtmlContent
+        : utf8HtmlContent.sliced(qMin(start, end), end - qMin(start, end));
     try {
         d->soup = HtmlDocument::parse(page);
     } catch (const std::exception& error) {
@@ -190,6 +195,21 @@ qsizetype MarkdownConverter::utf16Length(const QByteArray& utf8)
         units += byte >= 0xF0 ? 1 : 0;
     }
     return units;
+}
+
+qsizetype MarkdownConverter::completeUtf8Length(const QByteArray& utf8)
+{
+    // The last character's first byte is at most three bytes before the end.
+    qsizetype lead = utf8.size();
+    while (lead > 0 && utf8.size() - lead < 4 && (static_cast<unsigned char>(utf8[lead - 1]) & 0xC0) == 0x80) {
+        --lead;
+    }
+    if (lead == 0) {
+        return utf8.size();
+    }
+    const auto first = static_cast<unsigned char>(utf8[lead - 1]);
+    const qsizetype length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    return utf8.size() - (lead - 1) < length ? lead - 1 : utf8.size();
 }
 
 void MarkdownConverter::Private::start(qsizetype textLength, const std::optional<QString>& assetsDir,
