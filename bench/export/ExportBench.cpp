@@ -5,7 +5,9 @@
 //
 //   export_bench            warm rounds, each: gumbo's parse, one export, the floors; then
 //                           first exports in fresh processes with their peak memory
-//   export_bench --first    (internal) one export in this fresh process; prints its figures
+//   export_bench --first DIR
+//                           (internal) one export in this fresh process, its vault left in
+//                           DIR; prints its figures
 //   export_bench --extension ...
 //                           (internal) the fake extension (FakeExtension)
 //
@@ -168,15 +170,16 @@ std::array<double, phaseCount> phasesOf(const ExtensionRound& round, const Expor
     };
 }
 
-int runFirstExport(const QString& program)
+int runFirstExport(const QString& program, const QString& vaultParent)
 {
     ExportPhaseLog log;
-    ExportRig rig(log.sink());
+    ExportRig rig(log.sink(), vaultParent);
     const std::unique_ptr<ExtensionProcess> extension = startExtension(program);
     if (!extension || !extension->connectTo(rig.port())) {
         std::fprintf(stderr, "the extension could not connect\n");
         return 1;
     }
+    ::sync(); // as in the warm rounds: no export pays for the dirty pages of what ran before
     ExportRig::runEventsFor(kIdleBeforeFirstMs);
     const qint64 beforeKb = processStatusKb("VmHWM");
     const std::optional<ExtensionRound> round = extension->exportPage(0);
@@ -185,22 +188,28 @@ int runFirstExport(const QString& program)
         return 1;
     }
     ExportRig::runEventsFor(200);
-    std::printf("first_s=%.6f before_kb=%lld peak_kb=%lld\n", round->seconds(), static_cast<long long>(beforeKb),
+    const std::array<double, phaseCount> phases = phasesOf(*round, log);
+    std::printf("first_s=%.6f before_kb=%lld peak_kb=%lld", round->seconds(), static_cast<long long>(beforeKb),
         static_cast<long long>(processStatusKb("VmHWM")));
+    for (int i = 0; i < phaseCount; ++i) {
+        std::printf(" phase%d=%.6f", i, phases[i]);
+    }
+    std::printf("\n");
     return 0;
 }
 
 struct FirstExport {
+    std::array<double, phaseCount> phases {};
     double seconds = -1;
     qint64 beforeKb = -1;
     qint64 peakKb = -1;
 };
 
-FirstExport measureFirstExport(const QString& program)
+FirstExport measureFirstExport(const QString& program, const QString& vaultParent)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(program, {QStringLiteral("--first")});
+    child.start(program, {QStringLiteral("--first"), vaultParent});
     child.waitForFinished(-1);
     FirstExport m;
     // The figures are the last line; the libraries may print lines of their own before it.
@@ -216,6 +225,8 @@ FirstExport measureFirstExport(const QString& program)
             m.beforeKb = kv[1].toLongLong();
         } else if (kv[0] == "peak_kb") {
             m.peakKb = kv[1].toLongLong();
+        } else if (kv[0].startsWith("phase") && kv[0].mid(5).toInt() < phaseCount) {
+            m.phases[kv[0].mid(5).toInt()] = kv[1].toDouble();
         }
     }
     return m;
@@ -326,9 +337,12 @@ int runRounds(const QString& program)
     std::vector<double> firsts;
     std::vector<double> peaks;
     std::vector<double> befores;
+    std::array<std::vector<double>, phaseCount> firstPhases;
     const int freshProcesses = countFromEnvironment("EXPORT_BENCH_FRESH", kFreshProcesses);
+    // The fresh processes' vaults, removed at the end: see ExportRig.
+    const QTemporaryDir freshVaults;
     for (int i = 0; i < freshProcesses; ++i) {
-        const FirstExport m = measureFirstExport(program);
+        const FirstExport m = measureFirstExport(program, freshVaults.path());
         if (m.seconds < 0) {
             std::printf("first export in a fresh process: no figures\n");
             return 1;
@@ -336,6 +350,9 @@ int runRounds(const QString& program)
         firsts.push_back(m.seconds);
         peaks.push_back(double(m.peakKb) / 1024.0);
         befores.push_back(double(m.beforeKb) / 1024.0);
+        for (int p = 0; p < phaseCount; ++p) {
+            firstPhases[p].push_back(m.phases[p]);
+        }
     }
     if (firsts.empty()) {
         return 0;
@@ -343,7 +360,9 @@ int runRounds(const QString& program)
     const double peak = median(peaks);
     std::printf("\nfirst export in a fresh process (median of %d; the extension in a process of its own):\n",
         freshProcesses);
-    printRatio("invoke_export to reply", median(firsts), g);
+    for (int i = 0; i < phaseCount; ++i) {
+        printRatio(kPhaseNames[i], median(firstPhases[i]), g);
+    }
     std::printf("  peak RSS of Mossbridge's process: %.1f MiB = %.2fx page and downloads (goal <= 4x); "
                 "%.1f MiB before the export\n",
         peak, peak / payloadMb, median(befores));
@@ -354,15 +373,15 @@ int runRounds(const QString& program)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && std::strcmp(argv[1], "--extension") == 0) {
-        return FakeExtension::serve(argc, argv);
+    if (const std::optional<int> status = FakeExtension::serveWhenAsked(argc, argv)) {
+        return *status;
     }
     tuneAllocatorForLargeBuffers(); // as the application does
     const BenchHome home;
     QCoreApplication app(argc, argv);
     const QString program = QCoreApplication::applicationFilePath();
-    if (argc == 2 && std::strcmp(argv[1], "--first") == 0) {
-        return runFirstExport(program);
+    if (argc == 3 && std::strcmp(argv[1], "--first") == 0) {
+        return runFirstExport(program, QString::fromLocal8Bit(argv[2]));
     }
     return runRounds(program);
 }

@@ -8,9 +8,14 @@
 #include <QEventLoop>
 #include <QTimer>
 
-ExportRig::ExportRig(ActivityLog::Sink sink)
-    : controller_(&shell_, ExportServices {history_, chunks_, VaultManager(config_), VaultWriter(config_)})
+ExportRig::ExportRig(ActivityLog::Sink sink, const QString& vaultParent)
+    : vaultRoot_(vaultParent.isEmpty() ? QDir::tempPath() + QStringLiteral("/export-rig-XXXXXX")
+                                       : vaultParent + QStringLiteral("/export-rig-XXXXXX"))
+    , controller_(&shell_, ExportServices {history_, chunks_, VaultManager(config_), VaultWriter(config_)})
 {
+    // Removing thousands of files makes ext4 slow to create new ones for a while: a vault
+    // whose owner outlives this rig is left for the owner to remove.
+    vaultRoot_.setAutoRemove(vaultParent.isEmpty());
     QDir().mkpath(vaultPath());
     VaultManager(config_).setVaultURL(vaultPath());
     ActivityLog::shared().setSink(std::move(sink));

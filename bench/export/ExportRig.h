@@ -17,7 +17,9 @@
 // controller behind a loopback server. The extension connects to port().
 class ExportRig {
 public:
-    explicit ExportRig(ActivityLog::Sink sink);
+    // With `vaultParent`, the vault is made in that folder and left there (its owner removes
+    // it later); otherwise in a temporary folder removed with the rig.
+    explicit ExportRig(ActivityLog::Sink sink, const QString& vaultParent = QString());
     ~ExportRig();
     ExportRig(const ExportRig&) = delete;
     ExportRig& operator=(const ExportRig&) = delete;

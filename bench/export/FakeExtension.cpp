@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -53,8 +54,11 @@ FakeExtension::FakeExtension(const QList<QByteArray>& pages, const QByteArray& a
     }
 }
 
-int FakeExtension::serve(int argc, char** argv)
+std::optional<int> FakeExtension::serveWhenAsked(int argc, char** argv)
 {
+    if (argc < 2 || std::strcmp(argv[1], "--extension") != 0) {
+        return std::nullopt;
+    }
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {

@@ -22,8 +22,10 @@ public:
     // them, generated chat pages of the given sizes and attachment counts.
     FakeExtension(const QList<QByteArray>& pages, const QByteArray& attachment, qsizetype chunkRawSize);
 
-    // The child process's entry: `--extension CHUNK_BYTES ATTACHMENT_BYTES PAGE_BYTES:ATTACHMENTS...`.
-    static int serve(int argc, char** argv);
+    // The child process's entry: with `--extension CHUNK_BYTES ATTACHMENT_BYTES
+    // PAGE_BYTES:ATTACHMENTS...` it serves until told to quit and returns the exit status;
+    // with other arguments nothing (the program is not the extension).
+    static std::optional<int> serveWhenAsked(int argc, char** argv);
 
 private:
     void command(const QByteArray& line);

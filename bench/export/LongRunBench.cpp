@@ -253,8 +253,8 @@ int runAbandoned()
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && std::strcmp(argv[1], "--extension") == 0) {
-        return FakeExtension::serve(argc, argv);
+    if (const std::optional<int> status = FakeExtension::serveWhenAsked(argc, argv)) {
+        return *status;
     }
     tuneAllocatorForLargeBuffers(); // as the application does
     const BenchHome home;
