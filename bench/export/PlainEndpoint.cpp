@@ -83,7 +83,7 @@ double PlainEndpoint::receiveCapture(int timeoutMs)
     return done && bytes > 0 ? double(timer.nsecsElapsed()) / 1e9 : -1.0;
 }
 
-double PlainEndpoint::roundTrips(const QList<QString>& requests, int timeoutMs)
+double PlainEndpoint::roundTrips(const QList<QString>& requests, const QList<QString>& perAnswer, int timeoutMs)
 {
     qsizetype answered = 0;
     QElapsedTimer timer;
@@ -95,6 +95,9 @@ double PlainEndpoint::roundTrips(const QList<QString>& requests, int timeoutMs)
     const bool done = runUntil(client_, [&](const QString& text) {
         if (commandIs(text, "\"save_file_complete\"")) {
             ++answered;
+            for (const QString& message : perAnswer) {
+                client_->sendTextMessage(message);
+            }
         } else if (!text.isEmpty()) {
             decodeChunk(text);
         }

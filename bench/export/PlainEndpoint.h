@@ -19,8 +19,9 @@ public:
     // negative on a time-out.
     double receiveCapture(int timeoutMs);
     // From sending every request at once to the last "save_file_complete", in seconds;
-    // negative on a time-out.
-    double roundTrips(const QList<QString>& requests, int timeoutMs);
+    // negative on a time-out. Each answer is followed by `perAnswer`, as the export shows
+    // its progress for each.
+    double roundTrips(const QList<QString>& requests, const QList<QString>& perAnswer, int timeoutMs);
 
 private:
     QWebSocketServer server_;
