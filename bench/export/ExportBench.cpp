@@ -170,7 +170,14 @@ double gumboParse(const QByteArray& page)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-enum Phase { start, receive, parse, dryRun, downloads, write, whole, phaseCount };
+enum Phase { start,
+    receive,
+    parse,
+    dryRun,
+    downloads,
+    write,
+    whole,
+    phaseCount };
 constexpr const char* kPhaseNames[phaseCount] = {
     "start (invoke_export to capture_start)",
     "receive (capture_start to the whole page)",
@@ -256,9 +263,12 @@ FirstExport measureFirstExport(const QString& program, const QString& vaultParen
     return m;
 }
 
+// The figures; standard output itself gets the stores' own lines, which are dropped.
+FILE* figuresOut = stdout;
+
 void printRatio(const char* name, double value, double gumbo, const char* note = "")
 {
-    std::printf("  %-44s %9.1f ms  %6.2fx gumbo%s\n", name, value * 1000.0, gumbo > 0 ? value / gumbo : 0.0, note);
+    std::fprintf(figuresOut, "  %-44s %9.1f ms  %6.2fx gumbo%s\n", name, value * 1000.0, gumbo > 0 ? value / gumbo : 0.0, note);
 }
 
 int runRounds(const QString& program)
@@ -266,7 +276,7 @@ int runRounds(const QString& program)
     const QByteArray page = generateChatPage(kPageBytes, kAttachments);
     const Converted converted = convertForFloors(page);
     const double payloadMb = double(page.size() + qint64(kAttachments) * kAttachmentBytes) / (1024.0 * 1024.0);
-    std::printf("page: %.2f MiB, %d attachments of %lld KiB (page and downloads: %.1f MiB), chunks of %.2f MiB\n",
+    std::fprintf(figuresOut, "page: %.2f MiB, %d attachments of %lld KiB (page and downloads: %.1f MiB), chunks of %.2f MiB\n",
         double(page.size()) / (1024.0 * 1024.0), kAttachments, static_cast<long long>(kAttachmentBytes / 1024),
         payloadMb, double(kChunkRawSize) / (1024.0 * 1024.0));
 
@@ -286,7 +296,7 @@ int runRounds(const QString& program)
     std::array<std::vector<double>, phaseCount> phases;
     std::vector<double> wireDownloads; // first download request at the extension to "Generated"
     std::vector<double> requestSpread; // the first download request to the last, at the extension
-    std::vector<double> logLag; // "Scanned" at the sink after the first request at the extension
+    std::vector<double> logLag;        // "Scanned" at the sink after the first request at the extension
     std::vector<double> receiveFloor;
     std::vector<double> roundTripFloor;
     std::vector<double> writeFloor;
@@ -319,7 +329,8 @@ int runRounds(const QString& program)
         const bool written = writePlainly(floorRoot.filePath(QString::number(round)), converted.note, converted.assets, true);
         const double writing = double(timer.nsecsElapsed()) / 1e9;
         if (received < 0 || roundTrips < 0 || !written) {
-            std::fprintf(stderr, "a floor could not be measured: %.3f %.3f %d\n", received, roundTrips, int(written));
+            std::fprintf(stderr, "a floor could not be measured (receive %.3f s, round trips %.3f s, written: %d)\n",
+                received, roundTrips, int(written));
             return 1;
         }
         if (round == 0) {
@@ -340,23 +351,24 @@ int runRounds(const QString& program)
     }
 
     const double g = median(gumbo);
-    std::printf("\nmedians of %d rounds (each phase's own median; they need not add up to the whole):\n", rounds);
+    std::fprintf(figuresOut, "\nmedians of %d rounds (each phase's own median; they need not add up to the whole):\n", rounds);
     printRatio("gumbo_parse of the page (the measure)", g, g);
     for (int i = 0; i < phaseCount; ++i) {
-        const char* goal = i == parse ? "  (goal <= 1.15x)" : i == whole ? "  (goal <= 2.2x)" : "";
+        const char* goal = i == parse ? "  (goal <= 1.15x)" : i == whole ? "  (goal <= 2.2x)"
+                                                                         : "";
         printRatio(kPhaseNames[i], median(phases[i]), g, goal);
     }
-    std::printf("\nfloors, measured in the same rounds:\n");
+    std::fprintf(figuresOut, "\nfloors, measured in the same rounds:\n");
     printRatio("receive: plain QWebSocket + base64", median(receiveFloor), g);
     printRatio("downloads: the same messages at once, plainly", median(roundTripFloor), g);
     printRatio("write: plain write(2) of the same files + syncfs", median(writeFloor), g);
-    std::printf("\nhow the phases were seen:\n");
-    std::printf("  downloads from the first request at the extension: %.1f ms\n", median(wireDownloads) * 1000.0);
-    std::printf("  the download requests reached the extension over %.1f ms\n", median(requestSpread) * 1000.0);
-    std::printf("  \"Scanned\" reached the sink %.1f ms after the first request reached the extension\n",
+    std::fprintf(figuresOut, "\nhow the phases were seen:\n");
+    std::fprintf(figuresOut, "  downloads from the first request at the extension: %.1f ms\n", median(wireDownloads) * 1000.0);
+    std::fprintf(figuresOut, "  the download requests reached the extension over %.1f ms\n", median(requestSpread) * 1000.0);
+    std::fprintf(figuresOut, "  \"Scanned\" reached the sink %.1f ms after the first request reached the extension\n",
         median(logLag) * 1000.0);
-    std::printf("  activity-log lines per export: %lld\n", static_cast<long long>(linesPerExport));
-    std::printf("  note: %s\n", qPrintable(fingerprint));
+    std::fprintf(figuresOut, "  activity-log lines per export: %lld\n", static_cast<long long>(linesPerExport));
+    std::fprintf(figuresOut, "  note: %s\n", qPrintable(fingerprint));
 
     std::vector<double> firsts;
     std::vector<double> peaks;
@@ -368,7 +380,7 @@ int runRounds(const QString& program)
     for (int i = 0; i < freshProcesses; ++i) {
         const FirstExport m = measureFirstExport(program, freshVaults.path());
         if (m.seconds < 0) {
-            std::printf("first export in a fresh process: no figures\n");
+            std::fprintf(figuresOut, "first export in a fresh process: no figures\n");
             return 1;
         }
         firsts.push_back(m.seconds);
@@ -382,13 +394,13 @@ int runRounds(const QString& program)
         return 0;
     }
     const double peak = median(peaks);
-    std::printf("\nfirst export in a fresh process (median of %d; the extension in a process of its own):\n",
+    std::fprintf(figuresOut, "\nfirst export in a fresh process (median of %d; the extension in a process of its own):\n",
         freshProcesses);
     for (int i = 0; i < phaseCount; ++i) {
         printRatio(kPhaseNames[i], median(firstPhases[i]), g);
     }
-    std::printf("  peak RSS of Mossbridge's process: %.1f MiB = %.2fx page and downloads (goal <= 4x); "
-                "%.1f MiB before the export\n",
+    std::fprintf(figuresOut, "  peak RSS of Mossbridge's process: %.1f MiB = %.2fx page and downloads (goal <= 4x); "
+                             "%.1f MiB before the export\n",
         peak, peak / payloadMb, median(befores));
     return 0;
 }
@@ -406,6 +418,11 @@ int main(int argc, char** argv)
     const QString program = QCoreApplication::applicationFilePath();
     if (argc == 3 && std::strcmp(argv[1], "--first") == 0) {
         return runFirstExport(program, QString::fromLocal8Bit(argv[2]));
+    }
+    std::fflush(stdout);
+    figuresOut = fdopen(dup(STDOUT_FILENO), "w");
+    if (figuresOut == nullptr || std::freopen("/dev/null", "w", stdout) == nullptr) {
+        figuresOut = stdout;
     }
     return runRounds(program);
 }

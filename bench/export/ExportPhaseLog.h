@@ -13,11 +13,11 @@
 class ExportPhaseLog {
 public:
     enum Mark {
-        captureComplete, // "Capture Complete (N bytes). Processing...": the page is whole
+        captureComplete,   // "Capture Complete (N bytes). Processing...": the page is whole
         conversionStarted, // "Starting conversion for: ": decoded, parsed, the DOM built
-        scanned, // "[INFO] Scanned N assets to download": the dry run is over
-        generated, // "[INFO] Generated Markdown in-memory for: ": every download is in
-        processed, // "✅ Export Processed: ": note and attachments are written
+        scanned,           // "[INFO] Scanned N assets to download": the dry run is over
+        generated,         // "[INFO] Generated Markdown in-memory for: ": every download is in
+        processed,         // "✅ Export Processed: ": note and attachments are written
         markCount
     };
 

@@ -92,7 +92,7 @@ std::optional<ExtensionRound> ExtensionProcess::exportPage(int page, int timeout
 bool ExtensionProcess::sendAbandoned(int payloads, qsizetype bytes, qsizetype chunks)
 {
     return ask("abandon " + QByteArray::number(payloads) + ' ' + QByteArray::number(bytes) + ' '
-            + QByteArray::number(chunks),
+                   + QByteArray::number(chunks),
                120000)
         == "sent";
 }

@@ -10,9 +10,9 @@
 // One export as the extension saw it, in nanoseconds of the monotonic clock (0: not seen).
 struct ExtensionRound {
     bool succeeded = false;
-    qint64 invokedAt = 0; // "invoke_export" sent
-    qint64 captureAskedAt = 0; // "capture_start" received
-    qint64 captureSentAt = 0; // the capture's last message handed to the socket
+    qint64 invokedAt = 0;       // "invoke_export" sent
+    qint64 captureAskedAt = 0;  // "capture_start" received
+    qint64 captureSentAt = 0;   // the capture's last message handed to the socket
     qint64 firstDownloadAt = 0; // the first "download" request received
     qint64 lastDownloadAt = 0;
     qint64 downloads = 0;

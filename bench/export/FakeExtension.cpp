@@ -225,13 +225,13 @@ void FakeExtension::answer(QWebSocket* socket, const IPCMessage& m)
     }
     if (c == QStringLiteral("scrollGetMetrics")) {
         respond(socket, m, {
-            {QStringLiteral("scrollTop"), QStringLiteral("5000")},
-            {QStringLiteral("scrollHeight"), QStringLiteral("10000")},
-            {QStringLiteral("clientHeight"), QStringLiteral("2000")},
-            {QStringLiteral("windowScrollX"), QStringLiteral("0")},
-            {QStringLiteral("windowScrollY"), QStringLiteral("0")},
-            {QStringLiteral("acceptsNegative"), QStringLiteral("false")},
-        });
+                               {QStringLiteral("scrollTop"), QStringLiteral("5000")},
+                               {QStringLiteral("scrollHeight"), QStringLiteral("10000")},
+                               {QStringLiteral("clientHeight"), QStringLiteral("2000")},
+                               {QStringLiteral("windowScrollX"), QStringLiteral("0")},
+                               {QStringLiteral("windowScrollY"), QStringLiteral("0")},
+                               {QStringLiteral("acceptsNegative"), QStringLiteral("false")},
+                           });
     } else if (c == QStringLiteral("domQuery")) {
         const bool marker = m.args && m.args->selector && m.args->selector->contains(QStringLiteral("BotInfoCard"));
         respond(socket, m, {{QStringLiteral("count"), marker ? QStringLiteral("1") : QStringLiteral("0")}});

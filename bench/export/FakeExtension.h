@@ -44,7 +44,7 @@ private:
     QString saveFileBefore_; // the "save_file" message around its request id
     QString saveFileAfter_;
 
-    QWebSocket* socket_ = nullptr; // to Mossbridge
+    QWebSocket* socket_ = nullptr;      // to Mossbridge
     QWebSocket* floorSocket_ = nullptr; // to a plain endpoint measuring a floor
     QList<QString> captureMessages_;
     QString captureId_;

@@ -72,14 +72,16 @@ double PlainEndpoint::receiveCapture(int timeoutMs)
     timer.start();
     client_->sendTextMessage(QStringLiteral(
         R"({"version":"1","request_id":"floor","source":"app","type":"command","command":"capture_start"})"));
-    const bool done = runUntil(client_, [&](const QString& text) {
-        if (commandIs(text, "\"saveDomHtmlChunk\"")) {
-            bytes += decodeChunk(text);
-        } else if (commandIs(text, "\"capture_complete\"")) {
-            complete = true;
-        }
-        return complete;
-    }, timeoutMs);
+    const bool done = runUntil(
+        client_, [&](const QString& text) {
+            if (commandIs(text, "\"saveDomHtmlChunk\"")) {
+                bytes += decodeChunk(text);
+            } else if (commandIs(text, "\"capture_complete\"")) {
+                complete = true;
+            }
+            return complete;
+        },
+        timeoutMs);
     return done && bytes > 0 ? double(timer.nsecsElapsed()) / 1e9 : -1.0;
 }
 
@@ -92,16 +94,18 @@ double PlainEndpoint::roundTrips(const QList<QString>& requests, const QList<QSt
         client_->sendTextMessage(request);
     }
     client_->flush();
-    const bool done = runUntil(client_, [&](const QString& text) {
-        if (commandIs(text, "\"save_file_complete\"")) {
-            ++answered;
-            for (const QString& message : perAnswer) {
-                client_->sendTextMessage(message);
+    const bool done = runUntil(
+        client_, [&](const QString& text) {
+            if (commandIs(text, "\"save_file_complete\"")) {
+                ++answered;
+                for (const QString& message : perAnswer) {
+                    client_->sendTextMessage(message);
+                }
+            } else if (!text.isEmpty()) {
+                decodeChunk(text);
             }
-        } else if (!text.isEmpty()) {
-            decodeChunk(text);
-        }
-        return answered == requests.size();
-    }, timeoutMs);
+            return answered == requests.size();
+        },
+        timeoutMs);
     return done ? double(timer.nsecsElapsed()) / 1e9 : -1.0;
 }
