@@ -21,6 +21,7 @@
 #include "ExportPhaseLog.h"
 #include "ExportRig.h"
 #include "ExtensionProcess.h"
+#include "FiguresOutput.h"
 #include "FakeExtension.h"
 #include "Median.h"
 #include "PlainEndpoint.h"
@@ -419,10 +420,6 @@ int main(int argc, char** argv)
     if (argc == 3 && std::strcmp(argv[1], "--first") == 0) {
         return runFirstExport(program, QString::fromLocal8Bit(argv[2]));
     }
-    std::fflush(stdout);
-    figuresOut = fdopen(dup(STDOUT_FILENO), "w");
-    if (figuresOut == nullptr || std::freopen("/dev/null", "w", stdout) == nullptr) {
-        figuresOut = stdout;
-    }
+    figuresOut = figuresApartFromStandardOutput();
     return runRounds(program);
 }

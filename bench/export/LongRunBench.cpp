@@ -18,6 +18,7 @@
 #include "ConversionRun.h"
 #include "ExportRig.h"
 #include "ExtensionProcess.h"
+#include "FiguresOutput.h"
 #include "FakeExtension.h"
 #include "Median.h"
 #include "ProcessStatus.h"
@@ -30,7 +31,6 @@
 
 #include <malloc.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -261,11 +261,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    std::fflush(stdout);
-    figuresOut = fdopen(dup(STDOUT_FILENO), "w");
-    if (figuresOut == nullptr || std::freopen("/dev/null", "w", stdout) == nullptr) {
-        figuresOut = stdout;
-    }
+    figuresOut = figuresApartFromStandardOutput();
     QApplication app(argc, argv);
     if (argc == 2 && std::strcmp(argv[1], "--abandoned") == 0) {
         return runAbandoned();
