@@ -1,419 +1,247 @@
-// The whole road of one export against an extension that answers at once: from
-// "invoke_export" to the export's reply, for the large generated chat page with its
-// attachments, next to the conversion alone measured in the same run. The warm rounds run in
-// one process; the first export after start runs in fresh child processes, each doing one
-// export only, with its peak memory.
+// The whole road of one export, phase by phase, against gumbo's own parse of the same page
+// measured in the same run: the generated 18 MiB chat with 3,429 attachments of 20 KB, the
+// capture in chunks of about 3 MiB, one download request per attachment, over the real
+// loopback socket, with the activity log's sink installed as the application has it.
 //
-//   export_bench            the warm rounds, then the first exports, then the figures
-//   export_bench --first    (internal) one export in this fresh process; prints its figures
+//   export_bench            warm rounds, each: gumbo's parse, one export, the floors; then
+//                           first exports in fresh processes with their peak memory
+//   export_bench --first DIR
+//                           (internal) one export in this fresh process, its vault left in
+//                           DIR; prints its figures
+//   export_bench --extension ...
+//                           (internal) the fake extension (FakeExtension)
 //
-// Settings and the vault live in temporary folders; the extension is a WebSocket client on
-// its own thread, on the loopback interface.
+// The extension runs in a process of its own, so that its memory is not Mossbridge's. The
+// phases end when the log lines that close them reach the sink on the main thread (see
+// ExportPhaseLog); the whole road and the capture's start are the extension's own moments.
+// The figures are only printed; nothing here fails on them.
 
+#include "BenchHome.h"
 #include "ChatPageGenerator.h"
-#include "ConversionRun.h"
+#include "ExportPhaseLog.h"
+#include "ExportRig.h"
+#include "ExtensionProcess.h"
+#include "FiguresOutput.h"
+#include "FakeExtension.h"
+#include "Median.h"
+#include "PlainEndpoint.h"
+#include "PlainFileWrites.h"
+#include "ProcessStatus.h"
 
+#include "convert/MarkdownConverter.h"
 #include "core/MemoryTuning.h"
-#include "export/ExportController.h"
-#include "export/ExportShell.h"
-#include "export/MessageDispatcher.h"
-#include "link/ChunkAssembler.h"
+#include "core/UuidText.h"
 #include "link/IpcMessage.h"
-#include "link/WebSocketServer.h"
-#include "storage/ConfigManager.h"
-#include "storage/ExportHistoryManager.h"
-#include "storage/UserDefaults.h"
-#include "storage/VaultManager.h"
-
-#include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QDir>
+#include <QCryptographicHash>
+#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-#include <QSemaphore>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
-#include <QUuid>
-#include <QWebSocket>
 
-#include <sys/resource.h>
+#include <gumbo.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
 
 constexpr qint64 kPageBytes = 18 * 1024 * 1024;
-constexpr int kImages = 100;
+constexpr int kAttachments = 3429;
+constexpr qsizetype kAttachmentBytes = 20 * 1024;
 // Raw bytes per capture chunk, so that a chunk message stays under the 4 MiB limit.
 constexpr qsizetype kChunkRawSize = 3 * 1024 * 1024 - 4096;
+// EXPORT_BENCH_ROUNDS and EXPORT_BENCH_FRESH change these (for a profile, say).
+constexpr int kRounds = 7;
+constexpr int kFreshProcesses = 3;
 
-const QByteArray& pageBytes()
+int countFromEnvironment(const char* name, int fallback)
 {
-    static const QByteArray page = generateChatPage(kPageBytes, kImages);
-    return page;
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value >= 0 ? value : fallback;
 }
-
-const QByteArray& imageBytes()
-{
-    static const QByteArray bytes(48 * 1024, '\x7f');
-    return bytes;
-}
-
-class QuietShell : public ExportShell {
-public:
-    void updateStatus(const QString&) override { }
-    void showOnboarding(OnboardingMode) override { }
-    std::optional<QString> postNotification(const QString&, const QString&, const QVariantMap&) override
-    {
-        return std::nullopt;
-    }
-    void openViaUrlScheme(const QString&, const QString&) override { }
-};
-
-IPCMessage message(const QString& type, const QString& command, const QString& requestId,
-    std::optional<IPCArgs> args = std::nullopt)
-{
-    return IPCMessage::make(QStringLiteral("extension"), type, command, requestId, std::move(args));
-}
-
-// The extension, answering every request at once: the start of the chat is on screen at the
-// first query, the capture goes out in chunks as soon as it is asked for, every attachment is
-// there. Lives on its own thread.
-class InstantExtension : public QObject {
-public:
-    InstantExtension()
-    {
-        // The browser holds the page and its base64 before the export starts.
-        for (qsizetype offset = 0; offset < pageBytes().size(); offset += kChunkRawSize) {
-            pageChunks_.append(QString::fromLatin1(pageBytes().mid(offset, kChunkRawSize).toBase64()));
-        }
-        imageBase64_ = QString::fromLatin1(imageBytes().toBase64());
-    }
-
-    // Sender thread.
-    void open(quint16 port)
-    {
-        socket_ = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
-        connect(socket_, &QWebSocket::connected, this, [this] { opened.release(); });
-        connect(socket_, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
-            if (const std::optional<IPCMessage> m = IPCMessage::decode(text.toUtf8())) {
-                answer(*m);
-            }
-        });
-        socket_->open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
-    }
-
-    // Sender thread: starts one export and notes the time. The capture's chunk messages are
-    // made first: the browser's work of preparing them is not Mossbridge's.
-    void startExport(const QString& captureId)
-    {
-        captureId_ = captureId;
-        captureMessages_.clear();
-        for (qsizetype index = 0; index < pageChunks_.size(); ++index) {
-            captureMessages_.append(QString::fromUtf8(chunkMessage(captureId_, index, pageChunks_).encode()));
-        }
-        captureMessages_.append(QString::fromUtf8(
-            message(QStringLiteral("request"), QStringLiteral("capture_complete"), captureId_).encode()));
-        IPCArgs args;
-        args.tabId = 7;
-        args.windowId = 1;
-        clock_.start();
-        send(message(QStringLiteral("request"), QStringLiteral("invoke_export"), QUuid::createUuid().toString(), args));
-    }
-
-    QSemaphore opened;
-    QSemaphore replied;
-    std::function<void()> onReply; // set by the main thread while it waits
-    std::atomic<qint64> replyNanoseconds {0};
-    std::atomic<bool> succeeded {false};
-
-private:
-    void send(const IPCMessage& m)
-    {
-        socket_->sendTextMessage(QString::fromUtf8(m.encode()));
-        socket_->flush();
-    }
-
-    void respond(const IPCMessage& request, const QMap<QString, QString>& result = {})
-    {
-        IPCMessage response = message(QStringLiteral("response"), request.command, request.request_id);
-        response.result = result;
-        send(response);
-    }
-
-    static IPCMessage chunkMessage(const QString& requestId, qsizetype index, const QList<QString>& chunks,
-        const QString& command = QStringLiteral("saveDomHtmlChunk"))
-    {
-        IPCArgs args;
-        args.chunkBase64 = chunks.at(index);
-        args.chunkIndex = index;
-        args.totalChunks = chunks.size();
-        return message(QStringLiteral("request"), command, requestId, args);
-    }
-
-    void answer(const IPCMessage& m)
-    {
-        const QString& c = m.command;
-        if (m.type == QStringLiteral("response") && m.request_id == captureId_) {
-            replyNanoseconds.store(clock_.nsecsElapsed());
-            succeeded.store(m.result && m.result->value(QStringLiteral("status")) == QStringLiteral("success"));
-            replied.release();
-            if (onReply) {
-                onReply();
-            }
-            return;
-        }
-        if (c == QStringLiteral("capture_start")) {
-            for (const QString& text : std::as_const(captureMessages_)) {
-                socket_->sendTextMessage(text);
-                socket_->flush();
-            }
-            return;
-        }
-        if (m.type != QStringLiteral("request") || c == QStringLiteral("update_ui") || c == QStringLiteral("ui_render")) {
-            return;
-        }
-        if (c == QStringLiteral("validatePage")) {
-            respond(m, {{QStringLiteral("ok"), QStringLiteral("true")}});
-        } else if (c == QStringLiteral("scrollGetMetrics")) {
-            respond(m, {
-                {QStringLiteral("scrollTop"), QStringLiteral("5000")},
-                {QStringLiteral("scrollHeight"), QStringLiteral("10000")},
-                {QStringLiteral("clientHeight"), QStringLiteral("2000")},
-                {QStringLiteral("windowScrollX"), QStringLiteral("0")},
-                {QStringLiteral("windowScrollY"), QStringLiteral("0")},
-                {QStringLiteral("acceptsNegative"), QStringLiteral("false")},
-            });
-        } else if (c == QStringLiteral("domQuery")) {
-            const bool marker = m.args && m.args->selector && m.args->selector->contains(QStringLiteral("BotInfoCard"));
-            respond(m, {{QStringLiteral("count"), marker ? QStringLiteral("1") : QStringLiteral("0")}});
-        } else if (c == QStringLiteral("download")) {
-            IPCArgs done;
-            done.url = m.args ? m.args->url : std::nullopt;
-            send(chunkMessage(m.request_id, 0, {imageBase64_}, QStringLiteral("save_file")));
-            send(message(QStringLiteral("request"), QStringLiteral("save_file_complete"), m.request_id, done));
-        } else {
-            respond(m);
-        }
-    }
-
-    QWebSocket* socket_ = nullptr;
-    QList<QString> pageChunks_;
-    QList<QString> captureMessages_;
-    QString imageBase64_;
-    QString captureId_;
-    QElapsedTimer clock_;
-};
-
-// Settings, history and the vault in temporary folders, a controller behind a loopback
-// server, and the extension connected to it.
-class ExportRig {
-public:
-    ExportRig()
-    {
-        const QString vault = vaultRoot_.filePath(QStringLiteral("Bench Vault"));
-        QDir().mkpath(vault);
-        VaultManager(config_).setVaultURL(vault);
-
-        server_.setDelegate(&controller_.dispatcher());
-        server_.start();
-        controller_.setWebSocketServer(&server_);
-
-        extensionThread_.start();
-        extension_.moveToThread(&extensionThread_);
-        const quint16 port = server_.listeningPort();
-        QMetaObject::invokeMethod(&extension_, [this, port] { extension_.open(port); });
-        ready_ = extension_.opened.tryAcquire(1, 10000);
-        runEventsFor(200); // the controller notes the connection on the main thread
-    }
-
-    ~ExportRig()
-    {
-        controller_.shutdown();
-        server_.setDelegate(nullptr);
-        server_.stop();
-        QMetaObject::invokeMethod(&extension_, [this] { extension_.moveToThread(QCoreApplication::instance()->thread()); },
-            Qt::BlockingQueuedConnection);
-        extensionThread_.quit();
-        extensionThread_.wait();
-    }
-
-    bool ready() const { return ready_; }
-
-    // One export; the main thread runs the controller's work meanwhile. The time is the
-    // extension's, from sending "invoke_export" to the reply.
-    std::optional<double> exportOnce()
-    {
-        const QString captureId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        QEventLoop loop;
-        extension_.onReply = [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); };
-        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-        QMetaObject::invokeMethod(&extension_, [this, captureId] { extension_.startExport(captureId); });
-        loop.exec();
-        extension_.onReply = nullptr;
-        if (!extension_.replied.tryAcquire() || !extension_.succeeded.load()) {
-            return std::nullopt;
-        }
-        // Let the controller finish what follows the reply (notification, history) before the
-        // next export starts.
-        runEventsFor(50);
-        return double(extension_.replyNanoseconds.load()) / 1e9;
-    }
-
-    static void runEventsFor(int ms)
-    {
-        QEventLoop loop;
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-
-private:
-    QTemporaryDir settings_;
-    UserDefaults defaults_ {settings_.filePath(QStringLiteral("Mossbridge.conf"))};
-    ConfigManager config_ {defaults_};
-    ExportHistoryManager history_ {defaults_, config_};
-    ChunkAssembler chunks_;
-    QTemporaryDir vaultRoot_;
-    QuietShell shell_;
-    ExportController controller_ {&shell_, ExportServices {history_, chunks_, VaultManager(config_), VaultWriter(config_)}};
-    WebSocketServer server_ {0, nullptr};
-    QThread extensionThread_;
-    InstantExtension extension_;
-    bool ready_ = false;
-};
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
-struct Figures {
-    double conversion = 0;
-    double whole = 0;
-    double wholeFaults = 0;
-};
-
-long minorFaults()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_minflt;
-}
-Figures figures;
-
-// Each round converts the page alone and then runs one whole export, so that both see the
-// same state of the machine; the medians are the figures.
-void BM_WholeExport(benchmark::State& state)
-{
-    const QString page = QString::fromUtf8(pageBytes());
-    ExportRig rig;
-    if (!rig.ready()) {
-        state.SkipWithError("the extension could not connect");
-        return;
-    }
-    std::vector<double> conversions;
-    std::vector<double> exports;
-    std::vector<double> faults;
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        benchmark::DoNotOptimize(convertLikeTheExport(page, imageBytes(), kImages));
-        conversions.push_back(double(timer.nsecsElapsed()) / 1e9);
-
-        const long faultsBefore = minorFaults();
-        const std::optional<double> seconds = rig.exportOnce();
-        if (!seconds) {
-            state.SkipWithError("the export did not succeed");
-            return;
-        }
-        faults.push_back(double(minorFaults() - faultsBefore));
-        exports.push_back(*seconds);
-        state.SetIterationTime(*seconds);
-    }
-    figures = {median(conversions), median(exports), median(faults)};
-    state.counters["conversion_ms"] = figures.conversion * 1000.0;
-    state.counters["export_ms"] = figures.whole * 1000.0;
-    state.SetBytesProcessed(state.iterations() * pageBytes().size());
-}
-
-BENCHMARK(BM_WholeExport)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(7);
-
-qint64 statusKb(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix)) {
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
-}
-
 // How long a tray application sits idle after start before its first export, at the least.
 constexpr int kIdleBeforeFirstMs = 1000;
 
-// One export in this fresh process, after the rig is up and the app has been idle a moment.
-int runFirstExport()
+double seconds(qint64 fromNs, qint64 toNs)
 {
-    ExportRig rig;
-    if (!rig.ready()) {
+    return fromNs > 0 && toNs > 0 ? double(toNs - fromNs) / 1e9 : -1.0;
+}
+
+std::unique_ptr<ExtensionProcess> startExtension(const QString& program)
+{
+    auto extension = std::make_unique<ExtensionProcess>(program,
+        QList<ExtensionProcess::Page> {{kPageBytes, kAttachments}}, kAttachmentBytes, kChunkRawSize);
+    return extension->started() ? std::move(extension) : nullptr;
+}
+
+// The written note: its size and digest, to see that a change leaves it as it was.
+QString noteFingerprint(const QString& vault)
+{
+    QString newest;
+    QDateTime newestTime;
+    for (QDirIterator it(vault, {QStringLiteral("*.md")}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        const QDateTime modified = QFileInfo(path).lastModified();
+        if (newest.isEmpty() || modified > newestTime) {
+            newest = path;
+            newestTime = modified;
+        }
+    }
+    QFile file(newest);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("no note");
+    }
+    const QByteArray bytes = file.readAll();
+    // The front matter holds the export's time; the digest is of what follows it.
+    const qsizetype end = bytes.indexOf("\n---", 3);
+    const QByteArray body = end < 0 ? bytes : bytes.mid(end);
+    return QStringLiteral("%1 bytes, sha1 of all after the front matter %2")
+        .arg(bytes.size())
+        .arg(QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha1).toHex()));
+}
+
+// The note, the attachments and the download requests of the page, as the export makes them:
+// what the floors send and write.
+struct Converted {
+    QByteArray note;
+    QMap<QString, QByteArray> assets;
+    QList<QString> downloadRequests;
+    QList<QString> panelMessages; // what the export shows for each answered download
+};
+
+// The panel's two progress messages the export sends for an answered download.
+QList<QString> panelMessages()
+{
+    IPCArgs args;
+    args.tabId = 7;
+    args.windowId = 1;
+    args.session = SessionContext {7, 1, QStringLiteral("processing")};
+    UICommand ui;
+    ui.type = QStringLiteral("progress");
+    ui.message = QStringLiteral("Exporting... 50%");
+    ui.current = kAttachments / 2;
+    ui.total = kAttachments;
+    args.ui = ui;
+    QList<QString> texts;
+    for (const char* command : {"update_ui", "ui_render"}) {
+        IPCMessage m = IPCMessage::make(QStringLiteral("app"), QStringLiteral("command"), QString::fromLatin1(command),
+            UuidText::fresh(), args);
+        texts.append(QString::fromUtf8(m.encode()));
+    }
+    return texts;
+}
+
+Converted convertForFloors(const QByteArray& page)
+{
+    Converted converted;
+    MarkdownConverter converter(QString::fromUtf8(page));
+    const QByteArray attachment(kAttachmentBytes, '\x5a');
+    converter.onRequestDownload = [&](const QString& url) {
+        IPCMessage download = IPCMessage::make(QStringLiteral("app"), QStringLiteral("request"),
+            QStringLiteral("download"), UuidText::fresh());
+        IPCArgs args;
+        args.url = url;
+        download.args = args;
+        converted.downloadRequests.append(QString::fromUtf8(download.encode()));
+        converter.saveDownloadedFile(url, attachment, std::nullopt);
+    };
+    converter.process(true);
+    converted.note = converter.process(false).toUtf8();
+    converted.assets = converter.assets();
+    converted.panelMessages = panelMessages();
+    return converted;
+}
+
+double gumboParse(const QByteArray& page)
+{
+    QElapsedTimer timer;
+    timer.start();
+    GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, page.constData(), size_t(page.size()));
+    gumbo_destroy_output(&kGumboDefaultOptions, output);
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+enum Phase { start,
+    receive,
+    parse,
+    dryRun,
+    downloads,
+    write,
+    whole,
+    phaseCount };
+constexpr const char* kPhaseNames[phaseCount] = {
+    "start (invoke_export to capture_start)",
+    "receive (capture_start to the whole page)",
+    "parse and convert (to the DOM built)",
+    "dry run",
+    "downloads",
+    "write (note and attachments)",
+    "whole road (invoke_export to reply)",
+};
+
+std::array<double, phaseCount> phasesOf(const ExtensionRound& round, const ExportPhaseLog& log)
+{
+    return {
+        seconds(round.invokedAt, round.captureAskedAt),
+        seconds(round.captureAskedAt, log.at(ExportPhaseLog::captureComplete)),
+        seconds(log.at(ExportPhaseLog::captureComplete), log.at(ExportPhaseLog::conversionStarted)),
+        seconds(log.at(ExportPhaseLog::conversionStarted), log.at(ExportPhaseLog::scanned)),
+        seconds(log.at(ExportPhaseLog::scanned), log.at(ExportPhaseLog::generated)),
+        seconds(log.at(ExportPhaseLog::generated), log.at(ExportPhaseLog::processed)),
+        round.seconds(),
+    };
+}
+
+int runFirstExport(const QString& program, const QString& vaultParent)
+{
+    ExportPhaseLog log;
+    ExportRig rig(log.sink(), vaultParent);
+    const std::unique_ptr<ExtensionProcess> extension = startExtension(program);
+    if (!extension || !extension->connectTo(rig.port())) {
         std::fprintf(stderr, "the extension could not connect\n");
         return 1;
     }
-    const int rounds = qEnvironmentVariableIntValue("EXPORT_BENCH_ROUNDS") > 0
-        ? qEnvironmentVariableIntValue("EXPORT_BENCH_ROUNDS")
-        : 1;
+    ::sync(); // as in the warm rounds: no export pays for the dirty pages of what ran before
     ExportRig::runEventsFor(kIdleBeforeFirstMs);
-    const qint64 beforeKb = statusKb("VmHWM");
-    // Further rounds (EXPORT_BENCH_ROUNDS) only show on standard error how the next ones compare.
-    std::optional<double> first;
-    long firstFaults = 0;
-    for (int round = 0; round < rounds; ++round) {
-        const long faultsBefore = minorFaults();
-        const std::optional<double> seconds = rig.exportOnce();
-        if (!seconds) {
-            std::fprintf(stderr, "the export did not succeed\n");
-            return 1;
-        }
-        const long faults = minorFaults() - faultsBefore;
-        if (round == 0) {
-            first = seconds;
-            firstFaults = faults;
-        } else {
-            std::fprintf(stderr, "round %d: %.1f ms, %ld page faults\n", round + 1, *seconds * 1000.0, faults);
-        }
+    const qint64 beforeKb = processStatusKb("VmHWM");
+    const std::optional<ExtensionRound> round = extension->exportPage(0);
+    if (!round || !round->succeeded) {
+        std::fprintf(stderr, "the export did not succeed\n");
+        return 1;
     }
-    std::printf("first_s=%.6f faults=%ld before_kb=%lld peak_kb=%lld\n", *first, firstFaults,
-        static_cast<long long>(beforeKb), static_cast<long long>(statusKb("VmHWM")));
+    ExportRig::runEventsFor(200);
+    const std::array<double, phaseCount> phases = phasesOf(*round, log);
+    std::printf("first_s=%.6f before_kb=%lld peak_kb=%lld", round->seconds(), static_cast<long long>(beforeKb),
+        static_cast<long long>(processStatusKb("VmHWM")));
+    for (int i = 0; i < phaseCount; ++i) {
+        std::printf(" phase%d=%.6f", i, phases[i]);
+    }
+    std::printf("\n");
     return 0;
 }
 
 struct FirstExport {
+    std::array<double, phaseCount> phases {};
     double seconds = -1;
-    qint64 faults = -1;
     qint64 beforeKb = -1;
     qint64 peakKb = -1;
 };
 
-FirstExport measureFirstExport(const char* exe)
+FirstExport measureFirstExport(const QString& program, const QString& vaultParent)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QString::fromLocal8Bit(exe), {QStringLiteral("--first")});
+    child.start(program, {QStringLiteral("--first"), vaultParent});
     child.waitForFinished(-1);
     FirstExport m;
     // The figures are the last line; the libraries may print lines of their own before it.
@@ -425,74 +253,173 @@ FirstExport measureFirstExport(const char* exe)
         }
         if (kv[0] == "first_s") {
             m.seconds = kv[1].toDouble();
-        } else if (kv[0] == "faults") {
-            m.faults = kv[1].toLongLong();
         } else if (kv[0] == "before_kb") {
             m.beforeKb = kv[1].toLongLong();
         } else if (kv[0] == "peak_kb") {
             m.peakKb = kv[1].toLongLong();
+        } else if (kv[0].startsWith("phase") && kv[0].mid(5).toInt() < phaseCount) {
+            m.phases[kv[0].mid(5).toInt()] = kv[1].toDouble();
         }
     }
     return m;
+}
+
+// The figures; standard output itself gets the stores' own lines, which are dropped.
+FILE* figuresOut = stdout;
+
+void printRatio(const char* name, double value, double gumbo, const char* note = "")
+{
+    std::fprintf(figuresOut, "  %-44s %9.1f ms  %6.2fx gumbo%s\n", name, value * 1000.0, gumbo > 0 ? value / gumbo : 0.0, note);
+}
+
+int runRounds(const QString& program)
+{
+    const QByteArray page = generateChatPage(kPageBytes, kAttachments);
+    const Converted converted = convertForFloors(page);
+    const double payloadMb = double(page.size() + qint64(kAttachments) * kAttachmentBytes) / (1024.0 * 1024.0);
+    std::fprintf(figuresOut, "page: %.2f MiB, %d attachments of %lld KiB (page and downloads: %.1f MiB), chunks of %.2f MiB\n",
+        double(page.size()) / (1024.0 * 1024.0), kAttachments, static_cast<long long>(kAttachmentBytes / 1024),
+        payloadMb, double(kChunkRawSize) / (1024.0 * 1024.0));
+
+    ExportPhaseLog log;
+    ExportRig rig(log.sink());
+    const std::unique_ptr<ExtensionProcess> extension = startExtension(program);
+    PlainEndpoint floor;
+    if (!extension || !extension->connectTo(rig.port()) || !extension->connectFloor(floor.port(), 0)
+        || !floor.waitForClient(10000)) {
+        std::fprintf(stderr, "the extension could not connect\n");
+        return 1;
+    }
+    ExportRig::runEventsFor(200); // the controller notes the connection on the main thread
+    QTemporaryDir floorRoot;
+
+    std::vector<double> gumbo;
+    std::array<std::vector<double>, phaseCount> phases;
+    std::vector<double> wireDownloads; // first download request at the extension to "Generated"
+    std::vector<double> requestSpread; // the first download request to the last, at the extension
+    std::vector<double> logLag;        // "Scanned" at the sink after the first request at the extension
+    std::vector<double> receiveFloor;
+    std::vector<double> roundTripFloor;
+    std::vector<double> writeFloor;
+    qint64 linesPerExport = 0;
+    QString fingerprint;
+    // Round 0 warms up and is not counted: the first export of a process is measured apart.
+    const int rounds = std::max(1, countFromEnvironment("EXPORT_BENCH_ROUNDS", kRounds));
+    for (int round = 0; round <= rounds; ++round) {
+        const double parsed = gumboParse(page);
+
+        ::sync(); // no round pays for the dirty pages of the one before
+        log.reset();
+        const qint64 linesBefore = log.lines();
+        const std::optional<ExtensionRound> exported = extension->exportPage(0);
+        if (!exported || !exported->succeeded || exported->downloads != kAttachments) {
+            std::fprintf(stderr, "the export did not succeed\n");
+            return 1;
+        }
+        ExportRig::runEventsFor(100); // the last lines reach the sink; what follows the reply runs
+        linesPerExport = log.lines() - linesBefore;
+        if (round == 0) {
+            fingerprint = noteFingerprint(rig.vaultPath());
+        }
+
+        const double received = floor.receiveCapture(60000);
+        const double roundTrips = floor.roundTrips(converted.downloadRequests, converted.panelMessages, 60000);
+        ::sync();
+        QElapsedTimer timer;
+        timer.start();
+        const bool written = writePlainly(floorRoot.filePath(QString::number(round)), converted.note, converted.assets, true);
+        const double writing = double(timer.nsecsElapsed()) / 1e9;
+        if (received < 0 || roundTrips < 0 || !written) {
+            std::fprintf(stderr, "a floor could not be measured (receive %.3f s, round trips %.3f s, written: %d)\n",
+                received, roundTrips, int(written));
+            return 1;
+        }
+        if (round == 0) {
+            continue;
+        }
+        gumbo.push_back(parsed);
+        const std::array<double, phaseCount> p = phasesOf(*exported, log);
+        for (int i = 0; i < phaseCount; ++i) {
+            phases[i].push_back(p[i]);
+        }
+        wireDownloads.push_back(seconds(exported->firstDownloadAt, log.at(ExportPhaseLog::generated)));
+        requestSpread.push_back(seconds(exported->firstDownloadAt, exported->lastDownloadAt));
+        logLag.push_back(seconds(exported->firstDownloadAt, log.at(ExportPhaseLog::scanned)));
+        receiveFloor.push_back(received);
+        roundTripFloor.push_back(roundTrips);
+        writeFloor.push_back(writing);
+        std::fprintf(stderr, "round %d: gumbo %.0f ms, export %.0f ms\n", round, parsed * 1000.0, p[whole] * 1000.0);
+    }
+
+    const double g = median(gumbo);
+    std::fprintf(figuresOut, "\nmedians of %d rounds (each phase's own median; they need not add up to the whole):\n", rounds);
+    printRatio("gumbo_parse of the page (the measure)", g, g);
+    for (int i = 0; i < phaseCount; ++i) {
+        const char* goal = i == parse ? "  (goal <= 1.15x)" : i == whole ? "  (goal <= 2.2x)"
+                                                                         : "";
+        printRatio(kPhaseNames[i], median(phases[i]), g, goal);
+    }
+    std::fprintf(figuresOut, "\nfloors, measured in the same rounds:\n");
+    printRatio("receive: plain QWebSocket + base64", median(receiveFloor), g);
+    printRatio("downloads: the same messages at once, plainly", median(roundTripFloor), g);
+    printRatio("write: plain write(2) of the same files + syncfs", median(writeFloor), g);
+    std::fprintf(figuresOut, "\nhow the phases were seen:\n");
+    std::fprintf(figuresOut, "  downloads from the first request at the extension: %.1f ms\n", median(wireDownloads) * 1000.0);
+    std::fprintf(figuresOut, "  the download requests reached the extension over %.1f ms\n", median(requestSpread) * 1000.0);
+    std::fprintf(figuresOut, "  \"Scanned\" reached the sink %.1f ms after the first request reached the extension\n",
+        median(logLag) * 1000.0);
+    std::fprintf(figuresOut, "  activity-log lines per export: %lld\n", static_cast<long long>(linesPerExport));
+    std::fprintf(figuresOut, "  note: %s\n", qPrintable(fingerprint));
+
+    std::vector<double> firsts;
+    std::vector<double> peaks;
+    std::vector<double> befores;
+    std::array<std::vector<double>, phaseCount> firstPhases;
+    const int freshProcesses = countFromEnvironment("EXPORT_BENCH_FRESH", kFreshProcesses);
+    // The fresh processes' vaults, removed at the end: see ExportRig.
+    const QTemporaryDir freshVaults;
+    for (int i = 0; i < freshProcesses; ++i) {
+        const FirstExport m = measureFirstExport(program, freshVaults.path());
+        if (m.seconds < 0) {
+            std::fprintf(figuresOut, "first export in a fresh process: no figures\n");
+            return 1;
+        }
+        firsts.push_back(m.seconds);
+        peaks.push_back(double(m.peakKb) / 1024.0);
+        befores.push_back(double(m.beforeKb) / 1024.0);
+        for (int p = 0; p < phaseCount; ++p) {
+            firstPhases[p].push_back(m.phases[p]);
+        }
+    }
+    if (firsts.empty()) {
+        return 0;
+    }
+    const double peak = median(peaks);
+    std::fprintf(figuresOut, "\nfirst export in a fresh process (median of %d; the extension in a process of its own):\n",
+        freshProcesses);
+    for (int i = 0; i < phaseCount; ++i) {
+        printRatio(kPhaseNames[i], median(firstPhases[i]), g);
+    }
+    std::fprintf(figuresOut, "  peak RSS of Mossbridge's process: %.1f MiB = %.2fx page and downloads (goal <= 4x); "
+                             "%.1f MiB before the export\n",
+        peak, peak / payloadMb, median(befores));
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> status = FakeExtension::serveWhenAsked(argc, argv)) {
+        return *status;
+    }
     tuneAllocatorForLargeBuffers(); // as the application does
-    // Nothing of the user's: every XDG folder points into a temporary one.
-    QTemporaryDir home;
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-        const QString path = home.filePath(QString::fromLatin1(name));
-        QDir().mkpath(path);
-        qputenv(name, path.toLocal8Bit());
-    }
+    const BenchHome home;
     QCoreApplication app(argc, argv);
-    if (argc == 2 && std::strcmp(argv[1], "--first") == 0) {
-        return runFirstExport();
+    const QString program = QCoreApplication::applicationFilePath();
+    if (argc == 3 && std::strcmp(argv[1], "--first") == 0) {
+        return runFirstExport(program, QString::fromLocal8Bit(argv[2]));
     }
-    std::printf("page: %.2f MB, %d images\n", double(pageBytes().size()) / (1024.0 * 1024.0), kImages);
-
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-
-    std::printf("\nmedians of the rounds:\n");
-    std::printf("conversion alone:         %8.1f ms\n", figures.conversion * 1000.0);
-    std::printf("invoke_export to reply:   %8.1f ms  (%.2fx the conversion, goal <= 1.3x)\n",
-        figures.whole * 1000.0, figures.conversion > 0 ? figures.whole / figures.conversion : 0.0);
-
-    constexpr int kFreshProcesses = 5;
-    std::vector<double> firsts;
-    std::vector<double> peaks;
-    std::vector<double> befores;
-    std::vector<double> firstFaults;
-    for (int i = 0; i < kFreshProcesses; ++i) {
-        const FirstExport m = measureFirstExport(argv[0]);
-        if (m.seconds < 0) {
-            std::printf("first export in a fresh process: no figures\n");
-            return 1;
-        }
-        firsts.push_back(m.seconds);
-        peaks.push_back(double(m.peakKb) / 1024.0);
-        befores.push_back(double(m.beforeKb) / 1024.0);
-        firstFaults.push_back(double(m.faults));
-    }
-    const double first = median(firsts);
-    std::printf("\nfirst export in a fresh process (median of %d):\n", kFreshProcesses);
-    std::printf("invoke_export to reply:   %8.1f ms  (%.2fx the warm export, goal <= 1.25x; all:", first * 1000.0,
-        figures.whole > 0 ? first / figures.whole : 0.0);
-    for (const double seconds : firsts) {
-        std::printf(" %.0f", seconds * 1000.0);
-    }
-    std::printf(")\n");
-    std::printf("page faults of the export:  %.0f first, %.0f warm (median)\n", median(firstFaults),
-        figures.wholeFaults);
-    std::printf("peak RSS of that process: %8.1f MB  (%.1f MB before the export, the extension's copy of the page included)\n",
-        median(peaks), median(befores));
-    return 0;
+    figuresOut = figuresApartFromStandardOutput();
+    return runRounds(program);
 }

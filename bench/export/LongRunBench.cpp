@@ -9,47 +9,33 @@
 //                                   120 captures of 3 MB that never complete: resident memory
 //                                   before, once they are in, and 140 s after they were sent
 //
-// Settings and the vault live in temporary folders; the extension is a WebSocket client on
-// its own thread. The figures are only printed; nothing here fails on them.
+// Settings and the vault live in temporary folders; the extension is a WebSocket client in a
+// process of its own (this program again, with `--extension`), so its memory is not counted.
+// The figures are only printed; nothing here fails on them.
 
+#include "BenchHome.h"
 #include "ChatPageGenerator.h"
 #include "ConversionRun.h"
+#include "ExportRig.h"
+#include "ExtensionProcess.h"
+#include "FiguresOutput.h"
+#include "FakeExtension.h"
+#include "Median.h"
+#include "ProcessStatus.h"
 
-#include "core/ActivityLog.h"
 #include "core/MemoryTuning.h"
-#include "export/ExportController.h"
-#include "export/ExportShell.h"
-#include "export/MessageDispatcher.h"
-#include "link/ChunkAssembler.h"
-#include "link/IpcMessage.h"
-#include "link/WebSocketServer.h"
 #include "shell/ActivityLogWindow.h"
-#include "storage/ConfigManager.h"
-#include "storage/ExportHistoryManager.h"
-#include "storage/UserDefaults.h"
-#include "storage/VaultManager.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
-#include <QSemaphore>
-#include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
-#include <QUuid>
-#include <QWebSocket>
 
 #include <malloc.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -66,26 +52,7 @@ constexpr ChatKind kSmall {"small", 40 * 1024, 3};
 constexpr ChatKind kLarge {"large", 2800 * 1024, 40};
 constexpr qsizetype kChunkRawSize = 512 * 1024;
 
-const QByteArray& attachmentBytes()
-{
-    static const QByteArray bytes(32 * 1024, '\x5a');
-    return bytes;
-}
-
-qint64 statusKb(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix)) {
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
-}
+constexpr qsizetype kAttachmentBytes = 32 * 1024;
 
 // What the allocator has taken from the system and what of it is in use, in KB.
 struct HeapFigures {
@@ -107,272 +74,49 @@ double threadCpuSeconds()
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double median(std::vector<double> values)
+// The extension, with the small page as page 0 and the large one as page 1.
+std::unique_ptr<ExtensionProcess> startExtension(const QList<ChatKind>& kinds)
 {
-    if (values.empty()) {
-        return 0.0;
+    QList<ExtensionProcess::Page> pages;
+    for (const ChatKind& kind : kinds) {
+        pages.append({kind.pageBytes, kind.attachments});
     }
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    auto extension = std::make_unique<ExtensionProcess>(QCoreApplication::applicationFilePath(), pages,
+        kAttachmentBytes, kChunkRawSize);
+    return extension->started() ? std::move(extension) : nullptr;
 }
 
-void runEventsFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-IPCMessage message(const QString& type, const QString& command, const QString& requestId,
-    std::optional<IPCArgs> args = std::nullopt)
-{
-    return IPCMessage::make(QStringLiteral("extension"), type, command, requestId, std::move(args));
-}
-
-QList<QString> base64Chunks(const QByteArray& payload)
-{
-    QList<QString> chunks;
-    for (qsizetype offset = 0; offset < payload.size(); offset += kChunkRawSize) {
-        chunks.append(QString::fromLatin1(payload.mid(offset, kChunkRawSize).toBase64()));
-    }
-    return chunks;
-}
-
-QString chunkText(const QString& command, const QString& requestId, qsizetype index, qsizetype total,
-    const QString& base64)
-{
-    IPCArgs args;
-    args.chunkBase64 = base64;
-    args.chunkIndex = index;
-    args.totalChunks = total;
-    return QString::fromUtf8(message(QStringLiteral("request"), command, requestId, args).encode());
-}
-
-class QuietShell : public ExportShell {
+// The application's log window receives every line, hidden as it is most of the time.
+class LongRun {
 public:
-    void updateStatus(const QString&) override { }
-    void showOnboarding(OnboardingMode) override { }
-    std::optional<QString> postNotification(const QString&, const QString&, const QVariantMap&) override
+    explicit LongRun(const QList<ChatKind>& kinds)
+        : rig_([this](const QString& line) { logWindow_.appendLine(line); })
+        , extension_(startExtension(kinds))
     {
-        return std::nullopt;
-    }
-    void openViaUrlScheme(const QString&, const QString&) override { }
-};
-
-// The extension, answering at once: the chat's start is on screen at the first query, the
-// capture goes out in chunks when asked for, every attachment is there. Lives on its thread.
-class LongRunExtension : public QObject {
-public:
-    explicit LongRunExtension(const QList<QByteArray>& pages)
-    {
-        for (const QByteArray& page : pages) {
-            pageChunks_.append(base64Chunks(page));
-        }
-        attachmentBase64_ = QString::fromLatin1(attachmentBytes().toBase64());
-    }
-
-    // Extension thread.
-    void open(quint16 port)
-    {
-        socket_ = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
-        connect(socket_, &QWebSocket::connected, this, [this] { opened.release(); });
-        connect(socket_, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
-            if (const std::optional<IPCMessage> m = IPCMessage::decode(text.toUtf8())) {
-                answer(*m);
-            }
-        });
-        socket_->open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
-    }
-
-    // Extension thread: one export of page `page`. The capture's messages are made before the
-    // clock starts: preparing them is the browser's work.
-    void startExport(int page)
-    {
-        captureId_ = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        const QList<QString>& chunks = pageChunks_.at(page);
-        captureMessages_.clear();
-        for (qsizetype index = 0; index < chunks.size(); ++index) {
-            captureMessages_.append(chunkText(QStringLiteral("saveDomHtmlChunk"), captureId_, index, chunks.size(), chunks[index]));
-        }
-        captureMessages_.append(QString::fromUtf8(
-            message(QStringLiteral("request"), QStringLiteral("capture_complete"), captureId_).encode()));
-        IPCArgs args;
-        args.tabId = 7;
-        args.windowId = 1;
-        clock_.start();
-        send(message(QStringLiteral("request"), QStringLiteral("invoke_export"), QUuid::createUuid().toString(), args));
-    }
-
-    // Extension thread: captures that stop before their last chunk, each under its own id.
-    void sendAbandoned(int payloads, qsizetype bytes, qsizetype chunks)
-    {
-        const QString base64 = QString::fromLatin1(QByteArray(bytes / chunks, '\x33').toBase64());
-        for (int p = 0; p < payloads; ++p) {
-            const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-            for (qsizetype index = 0; index + 1 < chunks; ++index) {
-                socket_->sendTextMessage(chunkText(QStringLiteral("saveDomHtmlChunk"), id, index, chunks, base64));
-            }
-        }
-        socket_->flush();
-        sent.release();
-    }
-
-    QSemaphore opened;
-    QSemaphore replied;
-    QSemaphore sent;
-    std::function<void()> onReply; // set by the main thread while it waits
-    std::atomic<qint64> replyNanoseconds {0};
-    std::atomic<bool> succeeded {false};
-
-private:
-    void send(const IPCMessage& m)
-    {
-        socket_->sendTextMessage(QString::fromUtf8(m.encode()));
-        socket_->flush();
-    }
-
-    void respond(const IPCMessage& request, const QMap<QString, QString>& result = {})
-    {
-        IPCMessage response = message(QStringLiteral("response"), request.command, request.request_id);
-        response.result = result;
-        send(response);
-    }
-
-    void answer(const IPCMessage& m)
-    {
-        const QString& c = m.command;
-        if (c == QStringLiteral("exportMarkdown") && m.request_id == captureId_
-            && (m.type == QStringLiteral("response") || m.type == QStringLiteral("error"))) {
-            replyNanoseconds.store(clock_.nsecsElapsed());
-            succeeded.store(m.type == QStringLiteral("response"));
-            if (onReply) {
-                onReply();
-            }
-            replied.release(); // after the hook: the waiting thread then clears it
-            return;
-        }
-        if (c == QStringLiteral("capture_start")) {
-            for (const QString& text : std::as_const(captureMessages_)) {
-                socket_->sendTextMessage(text);
-            }
-            socket_->flush();
-            return;
-        }
-        if (m.type != QStringLiteral("request") || c == QStringLiteral("update_ui") || c == QStringLiteral("ui_render")) {
-            return;
-        }
-        if (c == QStringLiteral("scrollGetMetrics")) {
-            respond(m, {
-                {QStringLiteral("scrollTop"), QStringLiteral("5000")},
-                {QStringLiteral("scrollHeight"), QStringLiteral("10000")},
-                {QStringLiteral("clientHeight"), QStringLiteral("2000")},
-                {QStringLiteral("windowScrollX"), QStringLiteral("0")},
-                {QStringLiteral("windowScrollY"), QStringLiteral("0")},
-                {QStringLiteral("acceptsNegative"), QStringLiteral("false")},
-            });
-        } else if (c == QStringLiteral("domQuery")) {
-            const bool marker = m.args && m.args->selector && m.args->selector->contains(QStringLiteral("BotInfoCard"));
-            respond(m, {{QStringLiteral("count"), marker ? QStringLiteral("1") : QStringLiteral("0")}});
-        } else if (c == QStringLiteral("download")) {
-            IPCArgs done;
-            done.url = m.args ? m.args->url : std::nullopt;
-            socket_->sendTextMessage(chunkText(QStringLiteral("save_file"), m.request_id, 0, 1, attachmentBase64_));
-            send(message(QStringLiteral("request"), QStringLiteral("save_file_complete"), m.request_id, done));
-        } else {
-            respond(m, {{QStringLiteral("ok"), QStringLiteral("true")}});
-        }
-    }
-
-    QWebSocket* socket_ = nullptr;
-    QList<QList<QString>> pageChunks_;
-    QList<QString> captureMessages_;
-    QString attachmentBase64_;
-    QString captureId_;
-    QElapsedTimer clock_;
-};
-
-// Settings, history and the vault in temporary folders, the activity log window receiving
-// every line, a controller behind a loopback server and the extension connected to it.
-class LongRunRig {
-public:
-    explicit LongRunRig(const QList<QByteArray>& pages)
-        : extension_(pages)
-    {
-        const QString vault = vaultRoot_.filePath(QStringLiteral("Bench Vault"));
-        QDir().mkpath(vault);
-        VaultManager(config_).setVaultURL(vault);
-
-        ActivityLog::shared().setSink([this](const QString& line) { logWindow_.appendLine(line); });
-
-        server_.setDelegate(&controller_.dispatcher());
-        server_.start();
-        controller_.setWebSocketServer(&server_);
-
-        extensionThread_.start();
-        extension_.moveToThread(&extensionThread_);
-        const quint16 port = server_.listeningPort();
-        QMetaObject::invokeMethod(&extension_, [this, port] { extension_.open(port); });
-        ready_ = extension_.opened.tryAcquire(1, 10000);
-        runEventsFor(200);
-    }
-
-    ~LongRunRig()
-    {
-        controller_.shutdown();
-        server_.setDelegate(nullptr);
-        server_.stop();
-        ActivityLog::shared().setSink({});
-        QMetaObject::invokeMethod(&extension_, [this] { extension_.moveToThread(QCoreApplication::instance()->thread()); },
-            Qt::BlockingQueuedConnection);
-        extensionThread_.quit();
-        extensionThread_.wait();
+        ready_ = extension_ && extension_->connectTo(rig_.port());
+        ExportRig::runEventsFor(200); // the controller notes the connection on the main thread
     }
 
     bool ready() const { return ready_; }
     const ActivityLogWindow& logWindow() const { return logWindow_; }
+    ExtensionProcess& extension() { return *extension_; }
 
-    // One export; the main thread runs the controller's work meanwhile. The time is the
-    // extension's, from "invoke_export" to the reply.
+    // One export; the time is the extension's, from "invoke_export" to the reply.
     std::optional<double> exportOnce(int page)
     {
-        QEventLoop loop;
-        extension_.onReply = [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); };
-        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-        QMetaObject::invokeMethod(&extension_, [this, page] { extension_.startExport(page); });
-        loop.exec();
-        extension_.onReply = nullptr;
-        if (!extension_.replied.tryAcquire(1, 10000)) {
-            return std::nullopt;
-        }
+        const std::optional<ExtensionRound> round = extension_->exportPage(page);
         // What follows the reply (history, notification, status) runs before the next export.
-        runEventsFor(5);
-        if (!extension_.succeeded.load()) {
+        ExportRig::runEventsFor(5);
+        if (!round || !round->succeeded) {
             return std::nullopt;
         }
-        return double(extension_.replyNanoseconds.load()) / 1e9;
-    }
-
-    void sendAbandoned(int payloads, qsizetype bytes, qsizetype chunks)
-    {
-        QMetaObject::invokeMethod(&extension_, [=, this] { extension_.sendAbandoned(payloads, bytes, chunks); });
-        while (!extension_.sent.tryAcquire()) {
-            runEventsFor(10);
-        }
+        return round->seconds();
     }
 
 private:
-    QTemporaryDir settings_;
-    UserDefaults defaults_ {settings_.filePath(QStringLiteral("Mossbridge.conf"))};
-    ConfigManager config_ {defaults_};
-    ExportHistoryManager history_ {defaults_, config_};
-    ChunkAssembler chunks_;
-    QTemporaryDir vaultRoot_;
     ActivityLogWindow logWindow_;
-    QuietShell shell_;
-    ExportController controller_ {&shell_, ExportServices {history_, chunks_, VaultManager(config_), VaultWriter(config_)}};
-    WebSocketServer server_ {0, nullptr};
-    QThread extensionThread_;
-    LongRunExtension extension_;
+    ExportRig rig_;
+    std::unique_ptr<ExtensionProcess> extension_;
     bool ready_ = false;
 };
 
@@ -380,11 +124,12 @@ private:
 double conversionFloor(const QByteArray& page, const ChatKind& kind)
 {
     const QString text = QString::fromUtf8(page);
+    const QByteArray attachment(kAttachmentBytes, '\x5a');
     std::vector<double> rounds;
     for (int i = 0; i < 5; ++i) {
         QElapsedTimer timer;
         timer.start();
-        convertLikeTheExport(text, attachmentBytes(), kind.attachments);
+        convertLikeTheExport(text, attachment, kind.attachments);
         rounds.push_back(double(timer.nsecsElapsed()) / 1e9);
     }
     return median(rounds);
@@ -409,7 +154,7 @@ int runLong(int exports)
         kLarge.attachments);
     std::fprintf(figuresOut, "conversion alone (floor): small %.1f ms, large %.1f ms\n\n", floorSmall * 1000.0, floorLarge * 1000.0);
 
-    LongRunRig rig(pages);
+    LongRun rig({kSmall, kLarge});
     if (!rig.ready()) {
         std::fprintf(stderr, "the extension could not connect\n");
         return 1;
@@ -434,7 +179,7 @@ int runLong(int exports)
             Hundred h;
             h.small = median(small);
             h.large = median(large);
-            h.rssKb = statusKb("VmRSS");
+            h.rssKb = processStatusKb("VmRSS");
             h.heap = heapFigures();
             const double cpu = threadCpuSeconds();
             h.mainCpu = (cpu - cpuAtStart) / (double(wall.nsecsElapsed()) / 1e9);
@@ -468,26 +213,29 @@ int runAbandoned()
     constexpr int kPayloads = 120;
     constexpr qsizetype kPayloadBytes = 3 * 1024 * 1024;
     constexpr qsizetype kChunks = 3;
-    LongRunRig rig({});
+    LongRun rig({});
     if (!rig.ready()) {
         std::fprintf(stderr, "the extension could not connect\n");
         return 1;
     }
-    runEventsFor(2000);
-    const qint64 before = statusKb("VmRSS");
+    ExportRig::runEventsFor(2000);
+    const qint64 before = processStatusKb("VmRSS");
     const HeapFigures heapBefore = heapFigures();
     QElapsedTimer sinceSent;
     sinceSent.start();
-    rig.sendAbandoned(kPayloads, kPayloadBytes, kChunks);
-    runEventsFor(5000); // the server has taken them all in
-    const qint64 held = statusKb("VmRSS");
+    if (!rig.extension().sendAbandoned(kPayloads, kPayloadBytes, kChunks)) {
+        std::fprintf(stderr, "the captures could not be sent\n");
+        return 1;
+    }
+    ExportRig::runEventsFor(5000); // the server has taken them all in
+    const qint64 held = processStatusKb("VmRSS");
     const HeapFigures heapHeld = heapFigures();
     std::fprintf(figuresOut, "%d captures of %.0f MB, %lld of %lld chunks each, never completed\n", kPayloads,
         double(kPayloadBytes) / (1024.0 * 1024.0), static_cast<long long>(kChunks - 1), static_cast<long long>(kChunks));
     while (sinceSent.elapsed() < 140000) {
-        runEventsFor(500);
+        ExportRig::runEventsFor(500);
     }
-    const qint64 after = statusKb("VmRSS");
+    const qint64 after = processStatusKb("VmRSS");
     const HeapFigures heapAfter = heapFigures();
     const auto line = [](const char* when, qint64 rssKb, const HeapFigures& heap) {
         std::fprintf(figuresOut, "%-24s RSS %7.1f MB, heap held %7.1f MB, in use %7.1f MB\n", when, double(rssKb) / 1024.0,
@@ -505,21 +253,15 @@ int runAbandoned()
 
 int main(int argc, char** argv)
 {
-    tuneAllocatorForLargeBuffers(); // as the application does
-    QTemporaryDir home;
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-        const QString path = home.filePath(QString::fromLatin1(name));
-        QDir().mkpath(path);
-        qputenv(name, path.toLocal8Bit());
+    if (const std::optional<int> status = FakeExtension::serveWhenAsked(argc, argv)) {
+        return *status;
     }
+    tuneAllocatorForLargeBuffers(); // as the application does
+    const BenchHome home;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    std::fflush(stdout);
-    figuresOut = fdopen(dup(STDOUT_FILENO), "w");
-    if (figuresOut == nullptr || std::freopen("/dev/null", "w", stdout) == nullptr) {
-        figuresOut = stdout;
-    }
+    figuresOut = figuresApartFromStandardOutput();
     QApplication app(argc, argv);
     if (argc == 2 && std::strcmp(argv[1], "--abandoned") == 0) {
         return runAbandoned();

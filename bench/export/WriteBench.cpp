@@ -8,7 +8,10 @@
 // after many were deleted. The vault and the settings live in temporary folders on the disk of
 // the system's temporary folder (TMPDIR); about 1.6 GB are written.
 
+#include "BenchHome.h"
 #include "ChatPageGenerator.h"
+#include "Median.h"
+#include "PlainFileWrites.h"
 
 #include "convert/MarkdownConverter.h"
 #include "storage/ConfigManager.h"
@@ -22,14 +25,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -60,36 +59,6 @@ const Note& note()
         return result;
     }();
     return converted;
-}
-
-// The floor: a folder for the note, an "assets" folder, every file created and written plainly.
-bool writePlainly(const QString& folder, const QByteArray& noteBytes, const QMap<QString, QByteArray>& assets)
-{
-    const QString assetsFolder = folder + QStringLiteral("/assets");
-    if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0
-        || ::mkdir(QFile::encodeName(assetsFolder).constData(), 0777) != 0) {
-        return false;
-    }
-    const auto writeFile = [](const QString& path, const QByteArray& bytes) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            return false;
-        }
-        const bool complete = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-        return ::close(fd) == 0 && complete;
-    };
-    for (auto it = assets.cbegin(); it != assets.cend(); ++it) {
-        if (!writeFile(assetsFolder + QLatin1Char('/') + it.key(), it.value())) {
-            return false;
-        }
-    }
-    return writeFile(folder + QStringLiteral("/Bench.md"), noteBytes);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
 double msSince(const QElapsedTimer& timer)
@@ -138,14 +107,9 @@ void BM_WritePhase(benchmark::State& state)
                                                      .arg(writer.size()));
             ::sync();
             timer.start();
-            if (!writePlainly(folder, noteBytes, note().assets)) {
+            if (!writePlainly(folder, noteBytes, note().assets, withSync)) {
                 state.SkipWithError("the plain writes failed");
                 return;
-            }
-            if (withSync) {
-                const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                ::syncfs(fd);
-                ::close(fd);
             }
             (withSync ? plainAndSync : plain).push_back(msSince(timer));
         }
@@ -163,13 +127,7 @@ BENCHMARK(BM_WritePhase)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterat
 
 int main(int argc, char** argv)
 {
-    // Nothing of the user's: every XDG folder points into a temporary one.
-    QTemporaryDir home;
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-        const QString path = home.filePath(QString::fromLatin1(name));
-        QDir().mkpath(path);
-        qputenv(name, path.toLocal8Bit());
-    }
+    const BenchHome home;
     QCoreApplication app(argc, argv);
 
     qint64 assetBytes = 0;

@@ -304,11 +304,16 @@ bool AssetDownloads::settle(
     if (owner_.onProgress) {
         owner_.onProgress(processed, total);
     }
+    // Only the last answer can end the wait; waking the waiter for every other one costs the
+    // answering thread a system call per download.
+    bool groupDone = false;
     {
         std::lock_guard lock(groupMutex_);
-        --groupCount_;
+        groupDone = --groupCount_ <= 0;
     }
-    groupDone_.notify_all();
+    if (groupDone) {
+        groupDone_.notify_all();
+    }
     return true;
 }
 

@@ -128,6 +128,9 @@ public:
     QString frontMatter() const;
     // Appends the element's Markdown (possibly nothing) to the note.
     void convertElementToMarkdown(const HtmlNode& element, MarkdownNodeRenderer& renderer, MarkdownOutput& note);
+    // What both constructors do once the page is parsed; `textLength` in UTF-16 units.
+    void start(qsizetype textLength, const std::optional<QString>& assetsDir,
+        const std::optional<QDateTime>& creationTime, const std::optional<QString>& url);
 
     MarkdownConverter& q;
     std::unique_ptr<HtmlDocument> soup;
@@ -158,13 +161,67 @@ MarkdownConverter::MarkdownConverter(const QString& htmlContent,
     } catch (const std::exception& error) {
         throw ConversionError(error.what());
     }
-    d->sizeHint = htmlContent.size();
-    d->chatUrl = chatUrl;
-    d->title = d->extractTitle().value_or(defaultTitle);
-    d->sanitizedTitle = sanitizeFilename(d->title);
-    d->suggestedFilename = d->sanitizedTitle + QStringLiteral(".md");
-    d->assetsDirName = assetsDirName ? *assetsDirName : d->sanitizedTitle + QStringLiteral("_files");
-    d->fileCreationTime = fileCreationTime ? *fileCreationTime : QDateTime::currentDateTime();
+    d->start(htmlContent.size(), assetsDirName, fileCreationTime, chatUrl);
+}
+
+MarkdownConverter::MarkdownConverter(const QByteArray& utf8HtmlContent,
+    const std::optional<QString>& assetsDirName, const std::optional<QDateTime>& fileCreationTime,
+    const std::optional<QString>& chatUrl)
+    : d(std::make_unique<Private>(*this))
+{
+    // Read as the decoded text would be: without a leading byte-order mark, and without a
+    // character cut short at the end (the decoder waits for its rest and drops it).
+    const qsizetype start = utf8HtmlContent.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    const qsizetype end = completeUtf8Length(utf8HtmlContent);
+    const QByteArray page = start == 0 && end == utf8HtmlContent.size()
+        ? utf8HtmlContent
+        : utf8HtmlContent.sliced(qMin(start, end), end - qMin(start, end));
+    try {
+        d->soup = HtmlDocument::parse(page);
+    } catch (const std::exception& error) {
+        throw ConversionError(error.what());
+    }
+    d->start(utf16Length(page), assetsDirName, fileCreationTime, chatUrl);
+}
+
+qsizetype MarkdownConverter::utf16Length(const QByteArray& utf8)
+{
+    // Every byte but a continuation byte starts a character; one of four bytes needs two
+    // UTF-16 units.
+    qsizetype units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        units += (byte & 0xC0) != 0x80 ? 1 : 0;
+        units += byte >= 0xF0 ? 1 : 0;
+    }
+    return units;
+}
+
+qsizetype MarkdownConverter::completeUtf8Length(const QByteArray& utf8)
+{
+    // The last character's first byte is at most three bytes before the end.
+    qsizetype lead = utf8.size();
+    while (lead > 0 && utf8.size() - lead < 4 && (static_cast<unsigned char>(utf8[lead - 1]) & 0xC0) == 0x80) {
+        --lead;
+    }
+    if (lead == 0) {
+        return utf8.size();
+    }
+    const auto first = static_cast<unsigned char>(utf8[lead - 1]);
+    const qsizetype length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    return utf8.size() - (lead - 1) < length ? lead - 1 : utf8.size();
+}
+
+void MarkdownConverter::Private::start(qsizetype textLength, const std::optional<QString>& assetsDir,
+    const std::optional<QDateTime>& creationTime, const std::optional<QString>& url)
+{
+    sizeHint = textLength;
+    chatUrl = url;
+    title = extractTitle().value_or(defaultTitle);
+    sanitizedTitle = sanitizeFilename(title);
+    suggestedFilename = sanitizedTitle + QStringLiteral(".md");
+    assetsDirName = assetsDir ? *assetsDir : sanitizedTitle + QStringLiteral("_files");
+    fileCreationTime = creationTime ? *creationTime : QDateTime::currentDateTime();
 }
 
 MarkdownConverter::~MarkdownConverter() = default;

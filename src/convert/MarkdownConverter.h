@@ -33,12 +33,22 @@ public:
         const std::optional<QString>& assetsDirName = std::nullopt,
         const std::optional<QDateTime>& fileCreationTime = std::nullopt,
         const std::optional<QString>& chatUrl = std::nullopt);
+    // The same from the page's UTF-8 bytes, which must decode without error: no text copy of a
+    // large page is made. The result is the one the decoded text gives.
+    explicit MarkdownConverter(const QByteArray& utf8HtmlContent,
+        const std::optional<QString>& assetsDirName = std::nullopt,
+        const std::optional<QDateTime>& fileCreationTime = std::nullopt,
+        const std::optional<QString>& chatUrl = std::nullopt);
     ~MarkdownConverter();
 
     MarkdownConverter(const MarkdownConverter&) = delete;
     MarkdownConverter& operator=(const MarkdownConverter&) = delete;
 
     static QString sanitizeFilename(const QString& name);
+    // How many UTF-16 units the valid UTF-8 `utf8` decodes to.
+    static qsizetype utf16Length(const QByteArray& utf8);
+    // The length of `utf8` without a last character cut short.
+    static qsizetype completeUtf8Length(const QByteArray& utf8);
     void updateFilename(const QString& filename);
 
     // The note text. A dry run counts the assets and requests nothing; the real run requests

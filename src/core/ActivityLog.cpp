@@ -2,6 +2,8 @@
 
 #include "core/Dispatch.h"
 
+#include <QCoreApplication>
+
 ActivityLog& ActivityLog::shared()
 {
     static ActivityLog instance;
@@ -48,18 +50,38 @@ QString ActivityLog::stampedLine(const QString& message) const
 
 void ActivityLog::append(const QString& message)
 {
-    if (!hasSink()) {
+    if (!hasSink() || QCoreApplication::instance() == nullptr) {
+        return; // no log window, or no event loop to hand the line to
+    }
+    QString line = stampedLine(message);
+    bool post = false;
+    {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(std::move(line));
+        post = !deliveryPosted_;
+        deliveryPosted_ = true;
+    }
+    // One delivery takes every line appended until it runs: a busy thread writing thousands
+    // of lines wakes the main thread once per batch, not once per line.
+    if (post) {
+        dispatchMainAsync([this] { deliverPending(); });
+    }
+}
+
+void ActivityLog::deliverPending()
+{
+    std::vector<QString> lines;
+    Sink sink;
+    {
+        std::lock_guard lock(mutex_);
+        lines.swap(pending_);
+        deliveryPosted_ = false;
+        sink = sink_;
+    }
+    if (!sink) {
         return;
     }
-    const QString line = stampedLine(message);
-    dispatchMainAsync([this, line] {
-        Sink sink;
-        {
-            std::lock_guard lock(mutex_);
-            sink = sink_;
-        }
-        if (sink) {
-            sink(line);
-        }
-    });
+    for (const QString& line : lines) {
+        sink(line);
+    }
 }

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <mutex>
+#include <vector>
 
 // The one activity log every component writes through. Lines are formatted on the
 // calling thread and handed to the sink on the main thread, in the order they were
@@ -34,9 +35,13 @@ private:
     ActivityLog() = default;
 
     static QString lineWithStamp(QStringView stamp, const QString& message);
+    // Main thread: hands the lines appended so far to the sink, in order.
+    void deliverPending();
 
     mutable std::mutex mutex_;
     Sink sink_;
+    std::vector<QString> pending_; // appended, not yet handed on; guarded by mutex_
+    bool deliveryPosted_ = false; // a delivery is queued on the main thread; guarded by mutex_
     LocalTimeStamp stamp_;
 };
 

@@ -40,8 +40,8 @@ CapturedPageProcessor::~CapturedPageProcessor()
 void CapturedPageProcessor::processHTML(const QByteArray& data, const QString& requestId,
     const std::optional<QString>& filename, const std::optional<QString>& completionRequestId)
 {
-    std::optional<QString> html = ExportText::decodeUtf8(data);
-    if (!html) {
+    // The converter reads the bytes themselves; the page's text is never copied out whole.
+    if (!ExportText::isUtf8(data)) {
         appendLog(QStringLiteral("[ERR] Failed to decode HTML from data"));
         if (completionRequestId) {
             results_.sendErrorResponse(*completionRequestId, QStringLiteral("Failed to decode HTML"));
@@ -52,7 +52,7 @@ void CapturedPageProcessor::processHTML(const QByteArray& data, const QString& r
     // The chat's address and the session are main-thread state; read them there and start the
     // work from there, so the server thread never waits for the main thread.
     Run run {std::nullopt, requestId, filename, completionRequestId, QString()};
-    runtime_.postMain([this, html = std::move(*html), run]() mutable {
+    runtime_.postMain([this, html = data, run]() mutable {
         run.chatUrl = state_.lastActiveTabURL();
         run.sessionId = state_.beginProcessing(run.completionRequestId);
         if (run.sessionId) {
@@ -149,7 +149,7 @@ private:
 
 } // namespace
 
-void CapturedPageProcessor::run(QString html, const Run& run)
+void CapturedPageProcessor::run(QByteArray html, const Run& run)
 {
     if (runtime_.isShuttingDown()) {
         return;

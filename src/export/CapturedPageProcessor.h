@@ -48,7 +48,7 @@ private:
     };
 
     // A pool thread.
-    void run(QString html, const Run& run);
+    void run(QByteArray html, const Run& run);
     void installHooks(MarkdownConverter& converter, const Run& run);
     void sendExportProgress(const Run& run, qint64 processed, qint64 total);
     // Every outcome goes through here: `report` runs on the main thread only while the run's

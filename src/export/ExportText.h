@@ -14,6 +14,8 @@ public:
     static IPCMessage appMessage(const QString& type, const QString& command, const QString& requestId);
     // Strict UTF-8: nothing when the bytes are not valid.
     static std::optional<QString> decodeUtf8(const QByteArray& bytes);
+    // Whether decodeUtf8 would succeed, found without building the text.
+    static bool isUtf8(const QByteArray& bytes);
     // Why a download failed whose request went to a connection that is gone.
     static QString connectionGone();
     // What an export without a vault is answered with.

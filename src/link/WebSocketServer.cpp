@@ -248,6 +248,8 @@ public:
         }
         const std::optional<uid_t> owner = SocketOwnerLookup::peerOwner(*socket);
         if (owner && *owner == ::geteuid()) {
+            // Small replies must not wait for the peer's delayed acknowledgement.
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             socket->setParent(upgrader);
             upgrader->handleConnection(socket);
             return;

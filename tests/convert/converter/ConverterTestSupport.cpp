@@ -79,10 +79,11 @@ bool HookRecorder::logged(const QString& fragment) const
     return false;
 }
 
-Conversion convert(const QString& html, const std::optional<QString>& chatUrl)
+namespace {
+
+Conversion run(MarkdownConverter& converter)
 {
     Conversion result;
-    MarkdownConverter converter(html, std::nullopt, referenceTime(), chatUrl);
     converter.logger = [&result](const QString& text) { result.log.append(text); };
     QStringList* requests = &result.dryRunRequests;
     converter.onRequestDownload = [&converter, &requests](const QString& url) {
@@ -99,6 +100,20 @@ Conversion convert(const QString& html, const std::optional<QString>& chatUrl)
     result.processedAssets = converter.processedAssets();
     result.assets = converter.assets();
     return result;
+}
+
+} // namespace
+
+Conversion convert(const QString& html, const std::optional<QString>& chatUrl)
+{
+    MarkdownConverter converter(html, std::nullopt, referenceTime(), chatUrl);
+    return run(converter);
+}
+
+Conversion convert(const QByteArray& utf8Html, const std::optional<QString>& chatUrl)
+{
+    MarkdownConverter converter(utf8Html, std::nullopt, referenceTime(), chatUrl);
+    return run(converter);
 }
 
 void expectNote(const NoteCase& noteCase)

@@ -56,6 +56,8 @@ struct Conversion {
 // Converts a page the way the export does: construction, a dry run, then the real run in
 // which every download is answered at once with the bytes of its address.
 Conversion convert(const QString& html, const std::optional<QString>& chatUrl = std::nullopt);
+// The same from the page's UTF-8 bytes.
+Conversion convert(const QByteArray& utf8Html, const std::optional<QString>& chatUrl = std::nullopt);
 
 // A fixture page, its expected note body and the rule it shows.
 struct NoteCase {
