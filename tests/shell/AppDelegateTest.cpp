@@ -204,8 +204,11 @@ TEST_F(AppDelegateLaunch, OnlyTheQuitItemCtrlQTheUpdaterOrAnAllowedRequestEndThe
         delegate.mainWindow()->requestActivate();
         ASSERT_TRUE(testsupport::waitUntil([&] { return QGuiApplication::focusWindow() == delegate.mainWindow(); }));
 
-        QTimer::singleShot(0, [&] { c.request(delegate); });
-        QTimer::singleShot(1500, [] { QCoreApplication::exit(99); }); // the request was refused
+        // Both timers belong to this case: a refusal timer left over from a request granted at
+        // once would otherwise end a later case's loop.
+        QObject caseScope;
+        QTimer::singleShot(0, &caseScope, [&] { c.request(delegate); });
+        QTimer::singleShot(1500, &caseScope, [] { QCoreApplication::exit(99); }); // the request was refused
         const int status = QCoreApplication::exec();
         EXPECT_EQ(status, c.terminates ? 0 : 99);
         if (!c.terminates) {
