@@ -83,6 +83,11 @@ TEST_F(ExportFlowTest, WholeExportEndToEnd)
     EXPECT_TRUE(log_.contains(QStringLiteral("[ERR] Asset download failed: https://poecdn.net/c/gone.png - HTTP 403")));
 
     // The panel: "Export complete" as update_ui then ui_render, addressed to the export's tab.
+    // The panel's frames follow the reply: wait for the last of them before reading.
+    ASSERT_TRUE(extension_.waitFor([&](const IPCMessage& m) {
+        return m.request_id == chat_.captureRequestId && m.command == QStringLiteral("ui_render") && m.args && m.args->ui
+            && m.args->ui->type == QStringLiteral("success");
+    }));
     QList<IPCMessage> panels;
     for (const IPCMessage& m : extension_.received()) {
         if (m.request_id == chat_.captureRequestId && m.args && m.args->ui && m.args->ui->type == QStringLiteral("success")) {
